@@ -75,8 +75,7 @@ PISNP_API bkpSnapVolumeList_t* concatSnapList(bkpSnapVolumeList_t* first,
                                               bkpSnapVolumeList_t* second);
 /* 1 when a node of list has node's source and target; otherwise 0, with *conflict set to 1 when a
  * node has the same source or the same target. */
-PISNP_API int IsSnapNodeInList(bkpSnapVolumeList_t* list, bkpSnapVolumeList_t* node,
-                               int* conflict);
+PISNP_API int IsSnapNodeInList(bkpSnapVolumeList_t* list, bkpSnapVolumeList_t* node, int* conflict);
 /* Releases the non-empty strings of every node and, when freeNodes is non-zero, the nodes. */
 PISNP_API void freeSnapList(bkpSnapVolumeList_t* list, int freeNodes);
 /* Deep copy of from into *to; with merge non-zero, appended to *to skipping volumes already

@@ -66,7 +66,7 @@ typedef struct bkpSnapshotInitIn_t {
     char* preSnapshotCmd;  /* shell command run before the snapshot; may be null */
     char* postSnapshotCmd; /* shell command run after the snapshot; may be null */
     uint32_t snapParam1;
-    uint32_t snapParam2;    /* replaced by snapParam1 when snapParam2Set is 0 */
+    uint32_t snapParam2; /* replaced by snapParam1 when snapParam2Set is 0 */
     uint32_t snapParam2Set;
     uint32_t snapParam3;
     uint32_t snapParam4;
@@ -122,8 +122,8 @@ PISNP_AT(bkpOBFInfo_t, info2, 2337);
 #define BKP_SNAP_MODE_CREATE 1
 #define BKP_SNAP_MODE_PREPARE 2
 
-PISNP_API int16_t bkpInitializeSnapshotSet(void* unused, bkpSnapshotInitIn_t* in,
-                                           unsigned int mode, unsigned int* handle);
+PISNP_API int16_t bkpInitializeSnapshotSet(void* unused, bkpSnapshotInitIn_t* in, unsigned int mode,
+                                           unsigned int* handle);
 PISNP_API int16_t bkpInitializeSnapshot(bkpSnapVolumeList_t* volumes, bkpSnapshotInitIn_t* in,
                                         unsigned int mode, unsigned int* handle,
                                         unsigned int initArg);

@@ -31,8 +31,8 @@ typedef struct piHostServices_t piHostServices_t;
 
 /* The host's trace operation: printf-style, called with the caller's source file and line. The
  * library calls it only while the host's trace switch is on. */
-typedef void (*piHostTraceOp_t)(piHostServices_t* self, const char* file, int line,
-                                const char* fmt, ...) PI_PRINTF_LIKE(4, 5);
+typedef void (*piHostTraceOp_t)(piHostServices_t* self, const char* file, int line, const char* fmt,
+                                ...) PI_PRINTF_LIKE(4, 5);
 /* The host's message operation: reports catalog message msgNum with its inserts. buf is 8768
  * bytes of scratch that the library frees right after the call without reading it, so all
  * reporting happens inside the call. */
@@ -88,7 +88,7 @@ PISNP_SIZE(piSnapProviderInfo_t, 8);
 /* First argument of piSnapshotInit. */
 typedef struct piSnapshotInitIn_t {
     uint64_t reserved0;
-    piHostServices_t* hostServices;   /* kept by the library until it is unloaded */
+    piHostServices_t* hostServices; /* kept by the library until it is unloaded */
     piSnapProviderInfo_t providerInfo;
 } piSnapshotInitIn_t;
 PISNP_AT(piSnapshotInitIn_t, hostServices, 8);
@@ -105,12 +105,12 @@ PISNP_AT(piSnapshotInitOut_t, versionMinor, 6);
 
 /* The snapshot attribute record (20 bytes). */
 typedef struct piSnapAttrib_t {
-    uint16_t attribVersion;  /* 1 */
+    uint16_t attribVersion; /* 1 */
     uint16_t reserved2;
-    uint32_t attribLevel;    /* 2 */
-    uint32_t providerType;   /* 2: the volume manager provider */
-    uint32_t capabilities;   /* 9 */
-    uint32_t reserved16;     /* 0 */
+    uint32_t attribLevel;  /* 2 */
+    uint32_t providerType; /* 2: the volume manager provider */
+    uint32_t capabilities; /* 9 */
+    uint32_t reserved16;   /* 0 */
 } piSnapAttrib_t;
 PISNP_AT(piSnapAttrib_t, attribLevel, 4);
 PISNP_AT(piSnapAttrib_t, providerType, 8);
@@ -121,20 +121,21 @@ PISNP_SIZE(piSnapAttrib_t, 20);
 /* Application information, filled by piQueryApp. The values are fixed; their meaning lies with
  * the host. Only hostAttrib is read: the host sets it. */
 typedef struct piAppInfo_t {
-    uint16_t infoVersion;  /* 3 */
-    char appName[17];      /* "PISNAPSHOT" */
-    char libName[256];     /* "libPiSNP.so" */
+    uint16_t infoVersion; /* 3 */
+    char appName[17];     /* "PISNAPSHOT" */
+    char libName[256];    /* "libPiSNP.so" */
     char banner[1025];
-    uint16_t appKind;      /* 8 */
-    uint16_t apiVersion;   /* 1 */
-    uint16_t apiRelease;   /* 10 */
+    uint16_t appKind;    /* 8 */
+    uint16_t apiVersion; /* 1 */
+    uint16_t apiRelease; /* 10 */
     uint16_t reserved1306;
     uint32_t capabilities; /* the attribute record's capabilities */
     uint8_t level;         /* 9 */
     uint8_t reserved1313[7];
-    piSnapAttrib_t* hostAttrib; /* set by the host: receives a copy of the attributes; may be null */
-    uint16_t reserved1328;      /* written as 0 */
-    char extra[6];              /* written as the empty string */
+    piSnapAttrib_t*
+        hostAttrib;        /* set by the host: receives a copy of the attributes; may be null */
+    uint16_t reserved1328; /* written as 0 */
+    char extra[6];         /* written as the empty string */
 } piAppInfo_t;
 PISNP_AT(piAppInfo_t, infoVersion, 0);
 PISNP_AT(piAppInfo_t, appName, 2);

@@ -4,4 +4,6 @@
 
 void mpPoolInit() {}
 
-int mpDestroyAll() { return 0; }
+int mpDestroyAll() {
+    return 0;
+}

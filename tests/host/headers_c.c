@@ -8,7 +8,8 @@
 #include "pisnp_export.h"
 #include "pisnp_layout.h"
 
-#define SAME_TYPE(fn, type) _Static_assert(_Generic(&fn, type: 1, default: 0), #fn " matches " #type)
+#define SAME_TYPE(fn, type) \
+    _Static_assert(_Generic(&fn, type : 1, default : 0), #fn " matches " #type)
 
 SAME_TYPE(piQueryApp, piQueryApp_fn);
 SAME_TYPE(piSnapshotInit, piSnapshotInit_fn);
