@@ -7,7 +7,6 @@ inline constexpr int kOk = 0;
 // Registry and plug-in start-up.
 inline constexpr int kNoMemory = 102;
 inline constexpr int kInvalidProvider = 24;  // also: handle to prepare not found
-inline constexpr int kMsgSysStartFailed = 610;
 // Registry member results.
 inline constexpr int kAddNoMemory = 1;
 inline constexpr int kNoRegistry = -1;
