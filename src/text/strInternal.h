@@ -56,7 +56,9 @@ inline ssize_t toWide(const char* s, WideBuf& out) {
 inline ssize_t toMultibyte(const wchar_t* s, MbBuf& out) {
     std::mbstate_t state{};
     const wchar_t* src = s;
-    size_t n = wcsnrtombs(out, &src, kStrMaxConvChars, kMbBufLen - 1, &state);
+    // Counted first so that the converter is never told the text is longer than it is.
+    size_t chars = wcsnlen(s, kStrMaxConvChars);
+    size_t n = wcsnrtombs(out, &src, chars, kMbBufLen - 1, &state);
     if (n == static_cast<size_t>(-1)) return -1;
     out[n] = '\0';
     return static_cast<ssize_t>(n);
