@@ -24,6 +24,7 @@ mount -t tmpfs -o mode=755 tmpfs /run
 mkdir -p /run/lock/lvm /run/lvm
 exec </dev/console >/dev/console 2>&1
 
+# shellcheck disable=SC1091 # written by run-vm.sh
 . /etc/lvm-vm/run.conf
 
 halt_now() {
@@ -71,19 +72,19 @@ echo "lvm-vm: creating volume group $VG on $PV"
 make_vg 3>&- || setup_failed "pvcreate/vgcreate $VG on $PV"
 
 # The mounts that exist now are the baseline; anything a scenario mounts is undone after it.
-base_mounts=$(cut -d' ' -f2 /proc/mounts)
+# (/proc/mounts escapes blanks in mount points, so a mount point is one word.)
+base_mounts=" $(cut -d' ' -f2 /proc/mounts | tr '\n' ' ') "
 
-# Leaves the machine as the next scenario expects it: nothing mounted by a scenario, no
-# device-mapper device, an empty volume group. Snapshots go first: an origin with a
-# snapshot cannot be removed.
+# Leaves the machine as the next scenario expects it: nothing mounted by a scenario and an
+# empty volume group (lvremove -f takes an origin's snapshots with it).
 reset_state() {
+    # shellcheck disable=SC2013 # one word per mount point, see above
     for m in $(cut -d' ' -f2 /proc/mounts | sort -r); do
-        case " $(echo $base_mounts) " in *" $m "*) continue ;; esac
+        case $base_mounts in *" $m "*) continue ;; esac
         umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null
     done
     [ -z "$(lvs --noheadings -o lv_name "$VG" 2>/dev/null | tr -d ' \n')" ] &&
         vgs "$VG" >/dev/null 2>&1 && return 0
-    lvremove -q -f -y -S 'origin!=""' "$VG" >/dev/null 2>&1
     lvremove -q -f -y "$VG" >/dev/null 2>&1
     [ -z "$(lvs --noheadings -o lv_name "$VG" 2>/dev/null | tr -d ' \n')" ] &&
         vgs "$VG" >/dev/null 2>&1 && return 0
@@ -106,21 +107,25 @@ while read -r name; do
     prev=$name
     work=/tmp/scenario/$name
     mkdir -p "$work"
+    # A scenario may ask for its own limit with a line "# lvm-vm-timeout: SECONDS".
+    limit=$(sed -n 's/^# lvm-vm-timeout: *\([0-9][0-9]*\).*/\1/p' "/scenarios/$name" | head -n 1)
+    [ -n "$limit" ] || limit=$SCENARIO_TIMEOUT
     say "BEGIN $name"
     start=$(uptime_cs)
     (
         cd "$work" || exit 1
         set -a
+        # shellcheck disable=SC1091 # written by run-vm.sh
         [ -f /etc/lvm-vm/env ] && . /etc/lvm-vm/env
-        SCENARIO=$name WORKDIR=$work
         set +a
-        exec timeout -s KILL "$SCENARIO_TIMEOUT" sh "/scenarios/$name" </dev/null >&3 2>&1 3>&-
+        export SCENARIO="$name" WORKDIR="$work"
+        exec timeout -s KILL "$limit" sh "/scenarios/$name" </dev/null >&3 2>&1 3>&-
     )
     rc=$?
     end=$(uptime_cs)
     cs=$((end - start))
     secs=$((cs / 100)).$(printf '%02d' $((cs % 100)))
-    if [ $rc -eq 137 ] && [ $cs -ge $((SCENARIO_TIMEOUT * 100)) ]; then
+    if [ $rc -eq 137 ] && [ $cs -ge $((limit * 100)) ]; then
         rc=timeout
     fi
     echo "lvm-vm: $name: $rc"

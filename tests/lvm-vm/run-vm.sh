@@ -30,7 +30,8 @@ Usage: $prog [options]
   --env NAME=VALUE         set a variable for every scenario (repeatable)
   --module NAME            also load this kernel module (and what it depends on) in the guest
   --kernel VERSION         guest kernel (default: the newest installed /boot/vmlinuz-*)
-  --scenario-timeout SECS  time limit of one scenario inside the guest (default 120)
+  --scenario-timeout SECS  time limit of one scenario inside the guest (default 120; a
+                           scenario's line "# lvm-vm-timeout: SECS" overrides it)
   --timeout SECS           time limit of the whole guest run (default: 90 plus every
                            scenario's limit)
   --memory MIB             guest memory (default 256; 128 works, 64 does not)
@@ -309,12 +310,13 @@ for dir in "${scenario_dirs[@]}"; do
         selected+=("$name")
     done < <(find "$dir" -maxdepth 1 -type f -name '*.sh' -print0 | LC_ALL=C sort -z)
 done
+# shellcheck disable=SC2053 # --only takes shell patterns on purpose
+matches() { [[ $1 == $2 || $1 == $2.sh ]]; }
 if ((${#only[@]})); then
     chosen=()
     for name in "${selected[@]}"; do
         for pat in "${only[@]}"; do
-            # shellcheck disable=SC2053 # NAME may be a pattern on purpose
-            if [[ $name == $pat || $name == $pat.sh ]]; then
+            if matches "$name" "$pat"; then
                 chosen+=("$name")
                 break
             fi
@@ -323,16 +325,20 @@ if ((${#only[@]})); then
     for pat in "${only[@]}"; do
         hit=0
         for name in "${chosen[@]}"; do
-            [[ $name == $pat || $name == $pat.sh ]] && hit=1
+            matches "$name" "$pat" && hit=1
         done
         ((hit)) || die "--only $pat: no such scenario"
     done
     selected=("${chosen[@]}")
 fi
 ((${#selected[@]})) || die "no scenario to run"
+limits=0
 for name in "${selected[@]}"; do
     cp "${scenario_src[$name]}" "$root/scenarios/$name"
     echo "$name" >>"$root/scenarios/order"
+    limit=$(sed -n 's/^# lvm-vm-timeout: *\([0-9][0-9]*\).*/\1/p' "$root/scenarios/$name" |
+        head -n 1)
+    limits=$((limits + ${limit:-$scenario_timeout}))
 done
 
 # --- run configuration ----------------------------------------------------------------------
@@ -358,7 +364,7 @@ truncate -s "${disk_mib}M" "$work/disk.img"
 t_build=$(since "$t_start")
 
 # --- boot -----------------------------------------------------------------------------------
-: "${timeout:=$((90 + scenario_timeout * ${#selected[@]}))}"
+: "${timeout:=$((90 + limits))}"
 echo "$prog: kernel $kernel, ${#selected[@]} scenario(s), accel $accel, limit ${timeout}s"
 t_boot=$(now)
 timeout -k 5 "$timeout" qemu-system-x86_64 \
@@ -423,7 +429,7 @@ for name in "${selected[@]}"; do
         echo "PASS $name (${secs}s)"
         passed=$((passed + 1))
     elif [[ $rc == timeout ]]; then
-        echo "FAIL $name (killed after ${scenario_timeout}s)"
+        echo "FAIL $name (killed at its time limit, after ${secs}s)"
         failed=$((failed + 1))
         failed_names+=("$name")
     else

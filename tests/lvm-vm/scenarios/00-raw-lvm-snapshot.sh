@@ -27,8 +27,8 @@ pattern_hash() {  # PATTERN FIRST_MIB COUNT_MIB
 device_hash() {  # DEVICE FIRST_MIB COUNT_MIB
     dd if="$1" bs=$MIB skip="$2" count="$3" 2>/dev/null | sha256sum | cut -d' ' -f1
 }
-expect_region() {  # DEVICE FIRST_MIB COUNT_MIB PATTERN WHAT
-    [ "$(device_hash "$1" "$2" "$3")" = "$(pattern_hash "$4" "$2" "$3")" ] && {
+expect_region() {  # DEVICE FIRST_MIB COUNT_MIB EXPECTED_HASH WHAT
+    [ "$(device_hash "$1" "$2" "$3")" = "$4" ] && {
         ok "$5"
         return 0
     }
@@ -41,28 +41,33 @@ drop_caches() {
     echo 3 >/proc/sys/vm/drop_caches
 }
 
-A=origin-before-snapshot
-B=origin-after-snapshot
+A="origin-before-snapshot"
+B="origin-after-snapshot"
 origin=/dev/$VG/origin
 snap=/dev/$VG/snap
+# Hashing is slow under emulation: each expected region is hashed once.
+A_all=$(pattern_hash "$A" 0 4)
+A_low=$(pattern_hash "$A" 0 2)
+A_high=$(pattern_hash "$A" 2 2)
+B_low=$(pattern_hash "$B" 0 2)
 
 lvcreate -y -L 4M -n origin "$VG"
 pattern "$A" $((4 * MIB)) | dd of="$origin" bs=64k conv=fsync 2>/dev/null
 drop_caches
-expect_region "$origin" 0 4 "$A" "origin holds pattern A"
+expect_region "$origin" 0 4 "$A_all" "origin holds pattern A"
 
 lvcreate -y -s -L 8M -n snap "$VG/origin"
 [ -b "$snap" ] || fail "no device $snap after lvcreate -s"
 [ "$(lvs --noheadings -o origin "$VG/snap" | tr -d ' ')" = origin ] ||
     fail "lvs does not show snap as a snapshot of origin"
-expect_region "$snap" 0 4 "$A" "a new snapshot reads the origin's content"
+expect_region "$snap" 0 4 "$A_all" "a new snapshot reads the origin's content"
 
 pattern "$B" $((2 * MIB)) | dd of="$origin" bs=64k conv=fsync,notrunc 2>/dev/null
 drop_caches
-expect_region "$origin" 0 2 "$B" "overwritten origin half reads pattern B"
-expect_region "$origin" 2 2 "$A" "untouched origin half still reads pattern A"
-expect_region "$snap" 0 2 "$A" "snapshot keeps pattern A where the origin was overwritten"
-expect_region "$snap" 2 2 "$A" "snapshot reads pattern A where the origin was not touched"
+expect_region "$origin" 0 2 "$B_low" "overwritten origin half reads pattern B"
+expect_region "$origin" 2 2 "$A_high" "untouched origin half still reads pattern A"
+expect_region "$snap" 0 2 "$A_low" "snapshot keeps pattern A where the origin was overwritten"
+expect_region "$snap" 2 2 "$A_high" "snapshot reads pattern A where the origin was not touched"
 
 used=$(lvs --noheadings -o snap_percent "$VG/snap" | tr -d ' ')
 case $used in
@@ -82,5 +87,5 @@ fi
 ok "lvremove took the snapshot and its devices away"
 
 drop_caches
-expect_region "$origin" 0 2 "$B" "origin keeps pattern B after the snapshot is gone"
-expect_region "$origin" 2 2 "$A" "origin keeps pattern A in its other half"
+expect_region "$origin" 0 2 "$B_low" "origin keeps pattern B after the snapshot is gone"
+expect_region "$origin" 2 2 "$A_high" "origin keeps pattern A in its other half"
