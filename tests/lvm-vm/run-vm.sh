@@ -246,11 +246,11 @@ EOF
 printf 'root:x:0:0:root:/root:/bin/sh\n' >"$root/etc/passwd"
 printf 'root:x:0:\n' >"$root/etc/group"
 
-for spec in "${adds[@]}"; do
-    if [[ -e $spec ]]; then
-        src=$spec dst=""
+for item in "${adds[@]}"; do
+    if [[ -e $item ]]; then
+        src=$item dst=""
     else
-        src=${spec%:*} dst=${spec##*:}
+        src=${item%:*} dst=${item##*:}
     fi
     [[ -f $src ]] || die "--add: no such file: $src"
     base=${src##*/}
