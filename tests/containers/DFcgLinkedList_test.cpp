@@ -120,17 +120,13 @@ TEST(DFcgLinkedList, DeleteItemRefusesWhatIsNotInTheList) {
 
     Probe empty;
     EXPECT_EQ(empty.DeleteItem(foreign), 0);
-}
 
-TEST(DFcgLinkedList, DeletingTheOnlyItemEmptiesTheList) {
-    Probe list;
-    DFcgAbstractListItem* only = list.InsertAtTop(tag(1));
-    EXPECT_EQ(list.DeleteItem(only), 1);
-    EXPECT_EQ(list.GetNumItems(), 0u);
-    EXPECT_EQ(list.head(), nullptr);
-    EXPECT_EQ(list.tail(), nullptr);
-    list.InsertAtTop(tag(2));
-    EXPECT_EQ(list.walk(), tags({2}));
+    // Deleting the only item leaves no dangling head or tail behind.
+    EXPECT_EQ(other.DeleteItem(foreign), 1);
+    EXPECT_EQ(other.head(), nullptr);
+    EXPECT_EQ(other.tail(), nullptr);
+    other.InsertAtBottom(tag(2));
+    EXPECT_EQ(other.walk(), tags({2}));
 }
 
 TEST(DFcgLinkedList, FindItemPassesDataThenKeyAndStopsAtFirstMatch) {
@@ -232,6 +228,14 @@ TEST(DFcgLinkedList, SortOfAscendingListIsOneSplitPass) {
     Probe list;
     EXPECT_EQ(sortedIndices(values, cmp, list), (std::vector<size_t>{0, 1, 2, 3, 4, 5}));
     EXPECT_EQ(cmp.calls.size(), values.size() - 1) << "a single run needs no merge";
+
+    std::vector<int> one = {4};
+    Probe single, empty;
+    cmp.calls.clear();
+    EXPECT_EQ(sortedIndices(one, cmp, single), (std::vector<size_t>{0}));
+    empty.SortList(&cmp);
+    EXPECT_EQ(empty.tail(), nullptr);
+    EXPECT_TRUE(cmp.calls.empty());
 }
 
 TEST(DFcgLinkedList, SortOfDescendingListEndsWithGreatestAsTail) {
@@ -242,20 +246,6 @@ TEST(DFcgLinkedList, SortOfDescendingListEndsWithGreatestAsTail) {
     EXPECT_EQ(list.GetData(list.tail()), &values[0]);
     list.InsertAtBottom(tag(1));  // the stored tail is the real last link
     EXPECT_EQ(list.walk().back(), tag(1));
-}
-
-TEST(DFcgLinkedList, SortLeavesShortListsAlone) {
-    IntCompare cmp(true);
-    Probe empty;
-    empty.SortList(&cmp);
-    EXPECT_EQ(empty.head(), nullptr);
-    EXPECT_EQ(empty.tail(), nullptr);
-    int v = 1;
-    Probe one;
-    one.InsertAtTop(&v);
-    one.SortList(&cmp);
-    EXPECT_EQ(one.walk().size(), 1u);
-    EXPECT_TRUE(cmp.calls.empty());
 }
 
 TEST(DFcgLinkedList, SortOrdersRandomListsAndKeepsEveryItem) {
@@ -285,25 +275,6 @@ TEST(DFcgLinkedList, SortPlacesEqualItemsByRunNotByInsertion) {
     IntCompare cmp(true);
     Probe list;
     EXPECT_EQ(sortedIndices(values, cmp, list), (std::vector<size_t>{0, 2, 1, 5, 3, 6, 4}));
-}
-
-TEST(DFcgLinkedList, SortBinMergeReturnsHeadAndTailOfChain) {
-    int values[] = {3, 1, 2};
-    DFcgLinkItem links[3];
-    for (int i = 0; i < 3; ++i) {
-        links[i].data = &values[i];
-        links[i].next = i < 2 ? &links[i + 1] : nullptr;
-    }
-    IntCompare cmp(true);
-    DFcgLinkedList list;
-    DFcgLinkItem* tail = nullptr;
-    DFcgLinkItem* head = list.sortBinMerge(&links[0], tail, &cmp);
-    EXPECT_EQ(head, &links[1]);
-    EXPECT_EQ(tail, &links[0]);
-    EXPECT_EQ(head->next, &links[2]);
-    EXPECT_EQ(tail->next, nullptr);
-    EXPECT_EQ(list.sortBinMerge(&links[1], &cmp), &links[1]);
-    EXPECT_EQ(list.GetNumItems(), 0u) << "sorting a chain leaves the list alone";
 }
 
 TEST(DFcgLinkedList, FailedAllocationsReturnNullAndKeepTheList) {
