@@ -1,0 +1,242 @@
+#include "os/threads.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "os/signals.h"
+#include "support/allocTracker.h"
+
+namespace {
+
+using pisnp_test::AllocTracker;
+using std::chrono::milliseconds;
+
+// Polls until the registry says tid has ended; false after five seconds.
+bool waitUntilNotAlive(pthread_t tid) {
+    for (int i = 0; i < 5000; ++i) {
+        if (psIsThreadAlive(tid, 0) == 0) return true;
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    return false;
+}
+
+ThreadCreate describe(void* (*func)(void*), void* arg, pthread_t* tid) {
+    ThreadCreate desc{};
+    desc.threadId = tid;
+    desc.startFunc = func;
+    desc.arg = arg;
+    return desc;
+}
+
+struct Gate {
+    std::promise<void> started, release;
+    std::atomic<int> wasMain{-1}, wasAlive{-1};
+};
+
+void* exitWhenReleased(void* arg) {
+    auto* gate = static_cast<Gate*>(arg);
+    gate->wasMain = psIsMainThread();
+    gate->wasAlive = psIsThreadAlive(pthread_self(), 0);
+    auto release = gate->release.get_future();
+    gate->started.set_value();
+    release.wait();
+    psThreadExit(nullptr);
+}
+
+TEST(Threads, ThreadRegistryFollowsCreationAndExit) {
+    EXPECT_EQ(psIsMainThread(), 1);
+    EXPECT_NE(psThreadEqual(psGetMainThreadId(), pthread_self()), 0);
+    EXPECT_EQ(psGetMainPID(), getpid());
+    EXPECT_EQ(psIsThreadAlive(psGetMainThreadId(), 0), 1) << "entered at load";
+    EXPECT_EQ(psThreadCreate(nullptr), 109);
+
+    Gate gate;
+    pthread_t tid{};
+    ThreadCreate desc = describe(exitWhenReleased, &gate, &tid);
+    auto started = gate.started.get_future();
+    ASSERT_EQ(psThreadCreate(&desc), 0);
+    started.wait();
+    EXPECT_EQ(gate.wasMain, 0);
+    EXPECT_EQ(gate.wasAlive, 1);
+    EXPECT_EQ(psIsThreadAlive(tid, 0), 1);
+
+    gate.release.set_value();
+    ASSERT_TRUE(waitUntilNotAlive(tid));
+    EXPECT_EQ(psThreadKill(tid, 0), 0) << "an ended thread is not signalled";
+
+    const unsigned long unknown = 0x5eed1234;
+    EXPECT_EQ(psIsThreadAlive(unknown, 0), 0);
+    EXPECT_EQ(psIsThreadAlive(unknown, 0), 0) << "entered as not alive, stays so";
+    EXPECT_EQ(psThreadKill(unknown, 0), 0);
+}
+
+void* exitAtOnce(void*) {
+    psThreadExit(nullptr);
+}
+void* returnAtOnce(void* arg) {
+    return arg;
+}
+
+TEST(Threads, ThreadEndingBeforeItIsRegisteredIsNotLeftAlive) {
+    // Each thread may end before its creator registers it; it must still end up not alive.
+    for (int i = 0; i < 100; ++i) {
+        pthread_t tid{};
+        ThreadCreate desc = describe(exitAtOnce, nullptr, &tid);
+        ASSERT_EQ(psThreadCreate(&desc), 0);
+        ASSERT_TRUE(waitUntilNotAlive(tid)) << "round " << i;
+
+        ThreadCreate api = describe(returnAtOnce, nullptr, &tid);
+        ASSERT_EQ(psAPIthreadCreate(&api, const_cast<char*>("quick")), 0);
+        ASSERT_TRUE(waitUntilNotAlive(tid)) << "api round " << i;
+    }
+}
+
+void* joinableBody(void* arg) {
+    return arg;
+}
+
+TEST(Threads, ThreadAttributesDecideJoinability) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_JOINABLE);
+    int detached = 1;
+    int value = 7;
+    pthread_t tid{};
+    ThreadCreate desc = describe(joinableBody, &value, &tid);
+    desc.attr = &attr;
+    desc.detached = &detached;
+    ASSERT_EQ(psThreadCreate(&desc), 0);
+    EXPECT_EQ(detached, 0);
+    void* result = nullptr;
+    ASSERT_EQ(pthread_join(tid, &result), 0);
+    EXPECT_EQ(result, &value);
+
+    int state = -1;
+    EXPECT_EQ(psThread_attr_getdetachstate(&attr, &state), 0);
+    EXPECT_EQ(state, PTHREAD_CREATE_JOINABLE);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    detached = 1;
+    Gate gate;
+    desc = describe(exitWhenReleased, &gate, &tid);
+    desc.attr = &attr;
+    desc.detached = &detached;
+    auto started = gate.started.get_future();
+    ASSERT_EQ(psThreadCreate(&desc), 0);
+    started.wait();
+    EXPECT_EQ(detached, 1);
+    gate.release.set_value();
+    EXPECT_TRUE(waitUntilNotAlive(tid));
+    pthread_attr_destroy(&attr);
+}
+
+void* reportStackSize(void* arg) {
+    pthread_attr_t attr;
+    size_t size = 0;
+    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+        pthread_attr_getstacksize(&attr, &size);
+        pthread_attr_destroy(&attr);
+    }
+    static_cast<std::promise<size_t>*>(arg)->set_value(size);
+    return nullptr;
+}
+
+TEST(Threads, ThreadStackSizeIsApplied) {
+    std::promise<size_t> seen;
+    auto size = seen.get_future();
+    pthread_t tid{};
+    ThreadCreate desc = describe(reportStackSize, &seen, &tid);
+    desc.stackSize = 8u << 20;
+    ASSERT_EQ(psThreadCreate(&desc), 0);
+    EXPECT_GE(size.get(), 8u << 20);
+
+    EXPECT_EQ(psSetThreadStackSize(nullptr, 1 << 20), 109);
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    EXPECT_EQ(psSetThreadStackSize(&attr, 1), EINVAL) << "below the minimum";
+    EXPECT_EQ(psSetThreadAttribs(&attr), 0);
+    pthread_attr_destroy(&attr);
+}
+
+void* deliver(void* arg) {
+    static_cast<std::promise<void*>*>(arg)->set_value(arg);
+    return nullptr;
+}
+
+TEST(Threads, ApiThreadPassesArgumentAndReleasesItsWrapper) {
+    AllocTracker tracker;
+    std::promise<void*> got;
+    auto arg = got.get_future();
+    pthread_t tid{};
+    ThreadCreate desc = describe(deliver, &got, &tid);
+    ASSERT_EQ(psAPIthreadCreate(&desc, const_cast<char*>("worker")), 0);
+    EXPECT_EQ(arg.get(), &got);
+    ASSERT_TRUE(waitUntilNotAlive(tid)) << "returning ends the thread";
+    EXPECT_EQ(tracker.live(), 0u);
+
+    tracker.failAt(1);
+    ThreadCreate refused = describe(deliver, &got, &tid);
+    EXPECT_EQ(psAPIthreadCreate(&refused, const_cast<char*>("worker")), -1);
+    EXPECT_EQ(refused.startFunc, deliver);
+    EXPECT_EQ(refused.arg, &got);
+    EXPECT_EQ(psAPIthreadCreate(nullptr, nullptr), 109);
+    EXPECT_EQ(tracker.live(), 0u);
+}
+
+std::atomic<bool> spinning{false};
+std::atomic<bool> stopSpinning{false};
+
+void* spinUntilStopped(void*) {
+    spinning = true;
+    while (!stopSpinning) psThreadDelay(5);
+    return reinterpret_cast<void*>(1);
+}
+
+TEST(Threads, ThreadKillStopsLiveThreadThroughTrapHandler) {
+    struct sigaction old {};
+    struct sigaction trap {};
+    trap.sa_handler = psTrapHandler;
+    sigemptyset(&trap.sa_mask);
+    sigaction(SIGUSR1, &trap, &old);
+
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_JOINABLE);
+    pthread_t tid{};
+    ThreadCreate desc = describe(spinUntilStopped, nullptr, &tid);
+    desc.attr = &attr;
+    spinning = false;
+    stopSpinning = false;
+    ASSERT_EQ(psThreadCreate(&desc), 0);
+    while (!spinning) std::this_thread::sleep_for(milliseconds(1));
+
+    EXPECT_EQ(psThreadKill(tid, 0), 0);
+    bool ended = waitUntilNotAlive(tid);
+    stopSpinning = true;  // lets the thread go should the signal have missed it
+    void* result = nullptr;
+    pthread_join(tid, &result);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(result, nullptr) << "ended by the signal, with the thread exit code";
+    EXPECT_EQ(psThreadKill(tid, 0), 0);
+
+    pthread_attr_destroy(&attr);
+    sigaction(SIGUSR1, &old, nullptr);
+}
+
+TEST(Threads, ThreadDelaySleepsForMilliseconds) {
+    auto begin = std::chrono::steady_clock::now();
+    psThreadDelay(60);
+    auto took = std::chrono::steady_clock::now() - begin;
+    EXPECT_GE(took, milliseconds(55));
+    EXPECT_LT(took, milliseconds(2000));
+    psThreadDelay(0);
+    EXPECT_EQ(psSuspendCPU(0), 0u);
+    EXPECT_EQ(psThreadYield(), 0);
+}
+
+}  // namespace
