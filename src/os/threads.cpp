@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <new>
 
 #include "diag/trace.h"
@@ -103,6 +104,21 @@ void* apiStartFunc(void* wrapper) {
     return result;
 }
 
+// glibc loads its unwinder (through dlopen, which allocates) the first time a thread ends by
+// pthread_exit. Threads stopped by psThreadKill end that way inside the signal handler, where
+// loading could deadlock on a lock held by the code the signal interrupted; so before the first
+// stop signal is sent, one helper thread ends that way in ordinary context.
+void loadThreadExitUnwinder() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        pthread_t helper;
+        if (pthread_create(
+                &helper, nullptr, +[](void*) -> void* { pthread_exit(nullptr); }, nullptr) == 0) {
+            pthread_join(helper, nullptr);
+        }
+    });
+}
+
 }  // namespace
 
 int psThreadCreate(ThreadCreate* desc) {
@@ -194,6 +210,7 @@ int psIsThreadAlive(unsigned long tid, unsigned int) {
 }
 
 int psThreadKill(unsigned long tid, unsigned int) {
+    loadThreadExitUnwinder();
     RegistryLock lock;
     auto& map = threadIDMap();
     auto it = map.find(tid);

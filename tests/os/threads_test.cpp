@@ -36,13 +36,12 @@ ThreadCreate describe(void* (*func)(void*), void* arg, pthread_t* tid) {
 
 struct Gate {
     std::promise<void> started, release;
-    std::atomic<int> wasMain{-1}, wasAlive{-1};
+    std::atomic<int> wasMain{-1};
 };
 
 void* exitWhenReleased(void* arg) {
     auto* gate = static_cast<Gate*>(arg);
     gate->wasMain = psIsMainThread();
-    gate->wasAlive = psIsThreadAlive(pthread_self(), 0);
     auto release = gate->release.get_future();
     gate->started.set_value();
     release.wait();
@@ -63,7 +62,6 @@ TEST(Threads, ThreadRegistryFollowsCreationAndExit) {
     ASSERT_EQ(psThreadCreate(&desc), 0);
     started.wait();
     EXPECT_EQ(gate.wasMain, 0);
-    EXPECT_EQ(gate.wasAlive, 1);
     EXPECT_EQ(psIsThreadAlive(tid, 0), 1);
 
     gate.release.set_value();
@@ -197,35 +195,82 @@ void* spinUntilStopped(void*) {
     return reinterpret_cast<void*>(1);
 }
 
-TEST(Threads, ThreadKillStopsLiveThreadThroughTrapHandler) {
-    struct sigaction old {};
-    struct sigaction trap {};
-    trap.sa_handler = psTrapHandler;
-    sigemptyset(&trap.sa_mask);
-    sigaction(SIGUSR1, &trap, &old);
+// Starts spinUntilStopped in a joinable thread (through psAPIthreadCreate, so that returning
+// marks it completed) with handler installed for the thread-stop signal.
+class SpinningThread {
+  public:
+    explicit SpinningThread(void (*handler)(int)) {
+        struct sigaction action {};
+        action.sa_handler = handler;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGUSR1, &action, &old_);
+        pthread_attr_init(&attr_);
+        pthread_attr_setdetachstate(&attr_, PTHREAD_CREATE_JOINABLE);
+        ThreadCreate desc = describe(spinUntilStopped, nullptr, &tid_);
+        desc.attr = &attr_;
+        spinning = false;
+        stopSpinning = false;
+        started_ = psAPIthreadCreate(&desc, const_cast<char*>("spinner")) == 0;
+        while (started_ && !spinning) std::this_thread::sleep_for(milliseconds(1));
+    }
+    // Lets the thread go (should it still run) and collects its result.
+    void* join() {
+        stopSpinning = true;
+        void* result = nullptr;
+        if (started_) pthread_join(tid_, &result);
+        started_ = false;
+        return result;
+    }
+    ~SpinningThread() {
+        join();
+        pthread_attr_destroy(&attr_);
+        sigaction(SIGUSR1, &old_, nullptr);
+    }
+    bool started() const { return started_; }
+    pthread_t tid() const { return tid_; }
 
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_JOINABLE);
-    pthread_t tid{};
-    ThreadCreate desc = describe(spinUntilStopped, nullptr, &tid);
-    desc.attr = &attr;
-    spinning = false;
-    stopSpinning = false;
-    ASSERT_EQ(psThreadCreate(&desc), 0);
-    while (!spinning) std::this_thread::sleep_for(milliseconds(1));
+  private:
+    struct sigaction old_ {};
+    pthread_attr_t attr_;
+    pthread_t tid_{};
+    bool started_ = false;
+};
 
-    EXPECT_EQ(psThreadKill(tid, 0), 0);
-    bool ended = waitUntilNotAlive(tid);
-    stopSpinning = true;  // lets the thread go should the signal have missed it
-    void* result = nullptr;
-    pthread_join(tid, &result);
+std::atomic<pthread_t> stopSignalledThread{0};
+void recordStopSignal(int) {
+    stopSignalledThread = pthread_self();
+}
+
+TEST(Threads, ThreadKillSignalsOnlyLiveThreads) {
+    stopSignalledThread = 0;
+    SpinningThread spinner(recordStopSignal);
+    ASSERT_TRUE(spinner.started());
+    EXPECT_EQ(psThreadKill(spinner.tid(), 0), 0);
+    for (int i = 0; i < 5000 && stopSignalledThread == 0; ++i) {
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    EXPECT_TRUE(pthread_equal(stopSignalledThread, spinner.tid()));
+    EXPECT_EQ(spinner.join(), reinterpret_cast<void*>(1));
+
+    stopSignalledThread = 0;
+    EXPECT_EQ(psIsThreadAlive(spinner.tid(), 0), 0) << "returning marked it completed";
+    EXPECT_EQ(psThreadKill(spinner.tid(), 0), 0);
+    std::this_thread::sleep_for(milliseconds(20));
+    EXPECT_EQ(stopSignalledThread, pthread_t{0}) << "nothing sent to an ended thread";
+}
+
+TEST(Threads, ThreadKillEndsThreadThroughTrapHandler) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer calls handlers from its own frames, which pthread_exit "
+                    "cannot unwind";
+#endif
+    SpinningThread spinner(psTrapHandler);
+    ASSERT_TRUE(spinner.started());
+    EXPECT_EQ(psThreadKill(spinner.tid(), 0), 0);
+    bool ended = waitUntilNotAlive(spinner.tid());
     EXPECT_TRUE(ended);
-    EXPECT_EQ(result, nullptr) << "ended by the signal, with the thread exit code";
-    EXPECT_EQ(psThreadKill(tid, 0), 0);
-
-    pthread_attr_destroy(&attr);
-    sigaction(SIGUSR1, &old, nullptr);
+    EXPECT_EQ(spinner.join(), nullptr) << "ended by the signal, with the thread exit code";
+    EXPECT_EQ(psThreadKill(spinner.tid(), 0), 0);
 }
 
 TEST(Threads, ThreadDelaySleepsForMilliseconds) {
