@@ -278,11 +278,13 @@ int psSetThreadAttribs(pthread_attr_t*) {
 
 void psThreadDelay(int ms) {
     // Only delays of a second or more are worth a line each; shorter ones come in loops.
-    bool traced = TR_THREAD != 0 && ms >= 1000;
-    if (traced) TRACE(TR_THREAD, "Thread %d delaying for %d milliseconds.\n", gettid(), ms);
+    bool traced = TR_THREAD_STATUS != 0 && ms >= 1000;
+    if (traced) {
+        TRACE(TR_THREAD_STATUS, "Thread %d delaying for %d milliseconds.\n", gettid(), ms);
+    }
     timeval tv{ms / 1000, (ms % 1000) * 1000};
     select(0, nullptr, nullptr, nullptr, &tv);
-    if (traced) TRACE(TR_THREAD, "Thread %d awakened.\n", gettid());
+    if (traced) TRACE(TR_THREAD_STATUS, "Thread %d awakened.\n", gettid());
 }
 
 unsigned int psSuspendCPU(unsigned int seconds) {
