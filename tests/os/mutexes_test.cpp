@@ -123,29 +123,6 @@ TEST(Conditions, CondTimedWaitReturnsWhenFlagSetAndSignalled) {
     EXPECT_LT(w.took, milliseconds(5000));
 }
 
-TEST(Conditions, CondWaitReturnsWhenSignalled) {
-    pthread_mutex_t m;
-    pthread_cond_t c;
-    arcMutexInit(&m, nullptr);
-    ASSERT_EQ(psCreateCondition(&c), 0);
-    bool ready = false;
-    int rc = -1;
-    std::thread waiter([&] {
-        psMutexLock(&m, 0);
-        while (!ready) rc = psWaitCondition(&c, &m);
-        psMutexUnlock(&m);
-    });
-    std::this_thread::sleep_for(milliseconds(20));
-    psMutexLock(&m, 0);
-    ready = true;
-    EXPECT_EQ(psSignalCondition(&c), 0);
-    psMutexUnlock(&m);
-    waiter.join();
-    EXPECT_EQ(rc, 0);
-    EXPECT_EQ(psDestroyCondition(&c), 0);
-    psMutexDestroy(&m);
-}
-
 TEST(PkMutex, MutexOperationsShareOneHandleAndNeverBlock) {
     MutexDesc* a = pkCreateMutex();
     ASSERT_NE(a, nullptr);

@@ -133,34 +133,6 @@ TEST(Threads, ThreadAttributesDecideJoinability) {
     pthread_attr_destroy(&attr);
 }
 
-void* reportStackSize(void* arg) {
-    pthread_attr_t attr;
-    size_t size = 0;
-    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
-        pthread_attr_getstacksize(&attr, &size);
-        pthread_attr_destroy(&attr);
-    }
-    static_cast<std::promise<size_t>*>(arg)->set_value(size);
-    return nullptr;
-}
-
-TEST(Threads, ThreadStackSizeIsApplied) {
-    std::promise<size_t> seen;
-    auto size = seen.get_future();
-    pthread_t tid{};
-    ThreadCreate desc = describe(reportStackSize, &seen, &tid);
-    desc.stackSize = 8u << 20;
-    ASSERT_EQ(psThreadCreate(&desc), 0);
-    EXPECT_GE(size.get(), 8u << 20);
-
-    EXPECT_EQ(psSetThreadStackSize(nullptr, 1 << 20), 109);
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    EXPECT_EQ(psSetThreadStackSize(&attr, 1), EINVAL) << "below the minimum";
-    EXPECT_EQ(psSetThreadAttribs(&attr), 0);
-    pthread_attr_destroy(&attr);
-}
-
 void* deliver(void* arg) {
     static_cast<std::promise<void*>*>(arg)->set_value(arg);
     return nullptr;
@@ -271,17 +243,6 @@ TEST(Threads, ThreadKillEndsThreadThroughTrapHandler) {
     EXPECT_TRUE(ended);
     EXPECT_EQ(spinner.join(), nullptr) << "ended by the signal, with the thread exit code";
     EXPECT_EQ(psThreadKill(spinner.tid(), 0), 0);
-}
-
-TEST(Threads, ThreadDelaySleepsForMilliseconds) {
-    auto begin = std::chrono::steady_clock::now();
-    psThreadDelay(60);
-    auto took = std::chrono::steady_clock::now() - begin;
-    EXPECT_GE(took, milliseconds(55));
-    EXPECT_LT(took, milliseconds(2000));
-    psThreadDelay(0);
-    EXPECT_EQ(psSuspendCPU(0), 0u);
-    EXPECT_EQ(psThreadYield(), 0);
 }
 
 }  // namespace
