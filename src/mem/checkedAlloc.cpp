@@ -9,6 +9,12 @@
 #include "diag/trace.h"
 #include "mem/allocFaults.h"
 
+// The flag is tested here, inline, so that the untraced path never sets up a varargs call.
+#define MEM_TRACE(...)                                                                  \
+    do {                                                                                \
+        if (TR_MEMORY) TRACE_VA<char>(TR_MEMORY, __FILE_NAME__, __LINE__, __VA_ARGS__); \
+    } while (0)
+
 namespace {
 
 // The trailer is compared as bytes against this word (it is not aligned).
@@ -21,7 +27,9 @@ arc::testing::AllocObserver* gObserver = nullptr;
 
 constexpr size_t kOomTextSize = 8768;
 
-unsigned char* rawOf(void* ptr) { return static_cast<unsigned char*>(ptr) - arc::kHeaderSize; }
+unsigned char* rawOf(void* ptr) {
+    return static_cast<unsigned char*>(ptr) - arc::kHeaderSize;
+}
 
 unsigned int headerMagic(const unsigned char* raw) {
     unsigned int m;
@@ -57,7 +65,9 @@ bool framedSize(size_t n, size_t* out) {
     return true;
 }
 
-bool observerAllows(size_t size) { return gObserver == nullptr || gObserver->allow(size); }
+bool observerAllows(size_t size) {
+    return gObserver == nullptr || gObserver->allow(size);
+}
 
 void runHandlers(size_t testedSize) {
     if (pfnCallIfNoMem != nullptr && testedSize != 0) {
@@ -69,7 +79,7 @@ void outOfMemory(size_t size, const char* file, unsigned int line) {
     char text[kOomTextSize];
     std::snprintf(text, sizeof text, "calloc() failed: Size %ld File %s Line %d\n",
                   static_cast<long>(size), file, static_cast<int>(line));
-    TRACE_VA<char>(TR_MEMORY, __FILE_NAME__, __LINE__, "%s", text);
+    MEM_TRACE("%s", text);
     LogMsg(text);
     runHandlers(size);
 }
@@ -84,33 +94,42 @@ AllocObserver* setAllocObserver(AllocObserver* observer) {
 }
 }  // namespace arc::testing
 
-int chkSnake(void* ptr, const char* file, int line) {
-    if (ptr == nullptr) return 0;
-    unsigned char* raw = rawOf(ptr);
-    unsigned int magic = headerMagic(raw);
+namespace {
+
+// The sound-block path is inlined into arcFree and arcRealloc; only a refusal leaves it.
+inline bool blockSound(void* ptr) {
+    const unsigned char* raw = rawOf(ptr);
+    return headerMagic(raw) == arc::kLiveMagic &&
+           std::memcmp(static_cast<unsigned char*>(ptr) + (totalLength(raw) - arc::kOverhead),
+                       &magicVal, sizeof magicVal) == 0;
+}
+
+// Reports why a block failed; the header is judged first and a bad header ends the check
+// before the trailer (whose place the header gives) is read.
+[[gnu::noinline, gnu::cold]] int refuseBlock(void* ptr, const char* file, int line) {
+    unsigned int magic = headerMagic(rawOf(ptr));
     if (magic == arc::kReleasedMagic) {
-        TRACE_VA<char>(TR_MEMORY, __FILE_NAME__, __LINE__,
-                       "Block header invalid, This block already released. Addr %p, File %s, "
-                       "Line %d\n",
-                       ptr, file, line);
-        return -1;
+        MEM_TRACE("Block header invalid, This block already released. Addr %p, File %s, Line %d\n",
+                  ptr, file, line);
+    } else if (magic != arc::kLiveMagic) {
+        MEM_TRACE("Block header invalid, possible memory overwrite. Addr %p, File %s, Line %d\n",
+                  ptr, file, line);
+    } else {
+        MEM_TRACE("Block trailer invalid, possible memory overwrite. Addr %p, File %s, Line %d\n",
+                  ptr, file, line);
     }
-    if (magic != arc::kLiveMagic) {
-        TRACE_VA<char>(TR_MEMORY, __FILE_NAME__, __LINE__,
-                       "Block header invalid, possible memory overwrite. Addr %p, File %s, "
-                       "Line %d\n",
-                       ptr, file, line);
-        return -1;
-    }
-    const unsigned char* trailer = static_cast<unsigned char*>(ptr) + (totalLength(raw) - arc::kOverhead);
-    if (std::memcmp(trailer, &magicVal, sizeof magicVal) != 0) {
-        TRACE_VA<char>(TR_MEMORY, __FILE_NAME__, __LINE__,
-                       "Block trailer invalid, possible memory overwrite. Addr %p, File %s, "
-                       "Line %d\n",
-                       ptr, file, line);
-        return -1;
-    }
-    return 0;
+    return -1;
+}
+
+inline int checkBlock(void* ptr, const char* file, int line) {
+    if (ptr == nullptr || blockSound(ptr)) return 0;
+    return refuseBlock(ptr, file, line);
+}
+
+}  // namespace
+
+int chkSnake(void* ptr, const char* file, int line) {
+    return checkBlock(ptr, file, line);
 }
 
 int SetDeleteMagicValue(void* ptr) {
@@ -129,8 +148,8 @@ void* arcMalloc(size_t size, const char* file, unsigned int line) {
     frame(static_cast<unsigned char*>(raw), size, arc::kLiveMagic);
     void* ptr = static_cast<unsigned char*>(raw) + arc::kHeaderSize;
     if (gObserver != nullptr) gObserver->allocated(ptr);
-    TRACE_VA<char>(TR_MEMORY, __FILE_NAME__, __LINE__, "ARCEM(+) Addr %p Size %ld File %s Line %d\n",
-                   ptr, static_cast<long>(size), file, static_cast<int>(line));
+    MEM_TRACE("ARCEM(+) Addr %p Size %ld File %s Line %d\n", ptr, static_cast<long>(size), file,
+              static_cast<int>(line));
     return ptr;
 }
 
@@ -145,16 +164,15 @@ void* arcCalloc(size_t count, size_t size, const char* file, unsigned int line) 
         return nullptr;
     }
     void* ptr = static_cast<unsigned char*>(raw) + arc::kHeaderSize;
-    TRACE_VA<char>(TR_MEMORY, __FILE_NAME__, __LINE__,
-                   "ARCEM(c+) Addr %p Size %ld Count %ld File %s Line %d\n", ptr,
-                   static_cast<long>(size), static_cast<long>(count), file, static_cast<int>(line));
+    MEM_TRACE("ARCEM(c+) Addr %p Size %ld Count %ld File %s Line %d\n", ptr,
+              static_cast<long>(size), static_cast<long>(count), file, static_cast<int>(line));
     frame(static_cast<unsigned char*>(raw), n, arc::kLiveMagic);
     if (gObserver != nullptr) gObserver->allocated(ptr);
     return ptr;
 }
 
 void* arcRealloc(void* ptr, size_t size, const char* file, unsigned int line) {
-    if (chkSnake(ptr, file, static_cast<int>(line)) != 0) return nullptr;
+    if (checkBlock(ptr, file, static_cast<int>(line)) != 0) return nullptr;
     size_t rawSize;
     bool fits = framedSize(size, &rawSize) && observerAllows(size);
     void* raw = nullptr;
@@ -177,37 +195,41 @@ void* arcRealloc(void* ptr, size_t size, const char* file, unsigned int line) {
         if (ptr != nullptr) gObserver->released(ptr);
         gObserver->allocated(newPtr);
     }
-    TRACE_VA<char>(TR_MEMORY, __FILE_NAME__, __LINE__,
-                   "ARCEM(r+) naddr %p oaddr %p nsize %ld File %s Line %d\n", newPtr, ptr,
-                   static_cast<long>(size), file, static_cast<int>(line));
+    MEM_TRACE("ARCEM(r+) naddr %p oaddr %p nsize %ld File %s Line %d\n", newPtr, ptr,
+              static_cast<long>(size), file, static_cast<int>(line));
     return newPtr;
 }
 
 void arcFree(void* ptr, const char* file, unsigned int line) {
     if (ptr == nullptr) {
-        TRACE_VA<char>(TR_MEMORY, __FILE_NAME__, __LINE__,
-                       "Attempt to free NULL pointer. File %s Line %d\n", file,
-                       static_cast<int>(line));
+        MEM_TRACE("Attempt to free NULL pointer. File %s Line %d\n", file, static_cast<int>(line));
         return;
     }
-    if (chkSnake(ptr, file, static_cast<int>(line)) != 0) return;
+    if (checkBlock(ptr, file, static_cast<int>(line)) != 0) return;
     mark(rawOf(ptr), arc::kReleasedMagic);
     std::free(rawOf(ptr));
     if (gObserver != nullptr) gObserver->released(ptr);
-    TRACE_VA<char>(TR_MEMORY, __FILE_NAME__, __LINE__, "ARCEM(-) Addr %p File %s Line %d\n", ptr,
-                   file, static_cast<int>(line));
+    MEM_TRACE("ARCEM(-) Addr %p File %s Line %d\n", ptr, file, static_cast<int>(line));
 }
 
-void arcSetNoMemHandler(int (*handler)()) { pfnCallIfNoMem = handler; }
-void arcSetAbortHandler(int (*handler)()) { pfnCallIfAbort = handler; }
+void arcSetNoMemHandler(int (*handler)()) {
+    pfnCallIfNoMem = handler;
+}
+void arcSetAbortHandler(int (*handler)()) {
+    pfnCallIfAbort = handler;
+}
 
 // Kept for the plug-in's termination, which calls it; blocks are not listed anywhere.
 void arcFreeMemoryList() {}
 
-void* arcNativeMalloc(int size) { return std::malloc(static_cast<size_t>(size)); }
+void* arcNativeMalloc(int size) {
+    return std::malloc(static_cast<size_t>(size));
+}
 
 void arcNativeFree(void* ptr) {
     if (ptr != nullptr) std::free(ptr);
 }
 
-int ArcPoolCheck() { return 0; }
+int ArcPoolCheck() {
+    return 0;
+}
