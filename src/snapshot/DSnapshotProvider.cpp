@@ -1,6 +1,7 @@
 #include "snapshot/DSnapshotProvider.h"
 
 #include <cstring>
+#include <new>
 
 #include "mem/checkedAlloc.h"
 #include "os/fileServices.h"
@@ -102,7 +103,13 @@ int DSnapshotProvider::removeSnapshotProvider() {
 DssSnapshotProvider* createSnapProvider(unsigned int id, bkpSnapVolumeList_t* list, char* preCmd,
                                         char* postCmd, unsigned int p1, unsigned int p2,
                                         unsigned int p3, unsigned int p4, void* context) {
-    auto* provider = new DSnapshotProvider(id, list, preCmd, postCmd, p1, p2, p3, p4, context);
+    DssSnapshotProvider* provider = nullptr;
+    try {
+        provider = new DSnapshotProvider(id, list, preCmd, postCmd, p1, p2, p3, p4, context);
+    } catch (const std::bad_alloc&) {
+        // A command string without memory; the half-built object is already released.
+        provider = nullptr;
+    }
     if (provider == nullptr) SNAP_TRACE("createSnapProvider(): No more memory\n");
     return provider;
 }

@@ -1,12 +1,11 @@
 #include "snapshot/DssGlobalData.h"
 
-#include <unistd.h>
-
 #include <cstring>
 
 #include "containers/DFcgLinkedList.h"
 #include "mem/checkedAlloc.h"
 #include "os/pkMutex.h"
+#include "os/threads.h"
 #include "snapshot/DssSnapshotProvider.h"
 #include "snapshot/DssSnapshotProviderCompare.h"
 #include "snapshot/hostServices.h"
@@ -20,11 +19,6 @@ DssGlobalData* snapshotGlobalDataP = nullptr;
 // An unknown handle is searched for a second time after this pause. Hosts live with the delay
 // and some count on the grace it gives, so it stays even though most misses are final.
 constexpr unsigned int kLookupRetrySeconds = 1;
-
-void suspendSeconds(unsigned int seconds) {
-    // sleep may end early on a signal; the pause is a grace period, not a deadline.
-    ::sleep(seconds);
-}
 
 }  // namespace
 
@@ -296,7 +290,7 @@ DssSnapshotProvider* DssGlobalData::GetSnapshotInstanceByID(unsigned int id) {
         UnLock();
         SNAP_TRACE(
             "DssGlobalData::GetSnapshotInstanceByID(): ERROR: Snapshot instance %d is NULL.\n", id);
-        suspendSeconds(kLookupRetrySeconds);
+        psSuspendCPU(kLookupRetrySeconds);
         Lock();
         provider = findByID(id);
         if (provider == nullptr)

@@ -7,9 +7,9 @@
 namespace {
 
 // The text of a command string, or null when it is empty: callers test for "no command" by null.
-char* commandText(const DString& cmd) {
+char* commandText(DString& cmd) {
     if (cmd.isEmpty()) return nullptr;
-    return const_cast<char*>(static_cast<const char*>(cmd.getAsString()));
+    return const_cast<char*>(cmd.getAsString());
 }
 
 }  // namespace
@@ -36,10 +36,12 @@ DssSnapshotProvider::DssSnapshotProvider(unsigned int id, bkpSnapVolumeList_t* l
       reserved2(0),
       reserved3(0),
       statusCallbackRunning(0) {
-    // A copy that fails leaves the list null; the provider then acts as one without volumes.
-    if (list != nullptr) CopySnapList(list, &volumeList, 0);
+    // The commands first: their strings throw when memory runs out, and nothing may be owned
+    // yet that only the destructor, which then does not run, would release.
     if (preCmd != nullptr) preSnapshotCmd = preCmd;
     if (postCmd != nullptr) postSnapshotCmd = postCmd;
+    // A copy that fails leaves the list null; the provider then acts as one without volumes.
+    if (list != nullptr) CopySnapList(list, &volumeList, 0);
     std::memset(&errorInfo, 0, sizeof errorInfo);
 }
 

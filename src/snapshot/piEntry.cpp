@@ -11,6 +11,7 @@
 #include "snapshot/DssGlobalData.h"
 #include "snapshot/hostServices.h"
 #include "snapshot/snapReturnCodes.h"
+#include "text/strFunctions.h"
 
 piHostServices_t* sharedUtilP = nullptr;
 piSnapAttrib_t gSnapAttrib = {};
@@ -29,14 +30,6 @@ static_assert(sizeof kBanner - 1 == 54 + 1 + 17 + 54);
 constexpr int kNlsCacheSize = 10;
 constexpr unsigned int kFormatFromLocale = 0;
 
-// A heap copy of a host option string, however long.
-char* copyOption(const char* s) {
-    size_t n = std::strlen(s) + 1;
-    char* copy = static_cast<char*>(ARC_MALLOC(n));
-    if (copy != nullptr) std::memcpy(copy, s, n);
-    return copy;
-}
-
 // Opens the host's message catalogs with the host's repository name and client directory.
 int startMessages() {
     piHostOptions_t* options = sharedUtilP != nullptr ? sharedUtilP->options : nullptr;
@@ -44,8 +37,8 @@ int startMessages() {
     const char* repository = options != nullptr ? options->msgRepository : "";
     const char* dir = options != nullptr ? options->clientDir : "";
 
-    char* repositoryCopy = copyOption(repository);
-    char* dirCopy = *dir != '\0' ? copyOption(dir) : nullptr;
+    char* repositoryCopy = StrDup(repository);
+    char* dirCopy = *dir != '\0' ? StrDup(dir) : nullptr;
     int rc;
     if (repositoryCopy == nullptr || (*dir != '\0' && dirCopy == nullptr)) {
         rc = snaprc::kNoMemory;

@@ -2,12 +2,11 @@
 //
 // Unlike the rest of the plug-in these functions trace through the runtime's own trace facility,
 // because the host calls them on its own lists, possibly before the plug-in is started.
-#include <cstring>
-
 #include "bkpSnapVolumeList.h"
 #include "diag/trace.h"
 #include "mem/checkedAlloc.h"
 #include "snapshot/snapReturnCodes.h"
+#include "text/strFunctions.h"
 
 namespace {
 
@@ -15,14 +14,11 @@ namespace {
 // carry strings that freeSnapList would leave alone.
 char* dupField(const char* s) {
     if (s == nullptr || *s == '\0') return nullptr;
-    size_t n = std::strlen(s) + 1;
-    char* copy = static_cast<char*>(ARC_MALLOC(n));
-    if (copy != nullptr) std::memcpy(copy, s, n);
-    return copy;
+    return StrDup(s);
 }
 
 bool bothPresentAndEqual(const char* a, const char* b) {
-    return a != nullptr && b != nullptr && std::strcmp(a, b) == 0;
+    return a != nullptr && b != nullptr && StrCmp(a, b) == 0;
 }
 
 // The string fields in the order in which they are released.

@@ -235,7 +235,8 @@ int main(int argc, char** argv) {
     CHECK(misdirectedTraceCalls == 0);
     CHECK(messageCalls == 0);
 
-    dlclose(lib);
+    /* Not unloaded: the runtime keeps a few blocks for the whole process (made on first use),
+     * which would look lost to a leak checker once the library's globals are gone. */
     printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }
