@@ -16,8 +16,8 @@ namespace {
 
 DssGlobalData* snapshotGlobalDataP = nullptr;
 
-// An unknown handle is searched for a second time after this pause. Hosts live with the delay
-// and some count on the grace it gives, so it stays even though most misses are final.
+// An unknown handle is searched for a second time after this pause, so every miss costs its
+// caller this long; callers that probe handles should expect it.
 constexpr unsigned int kLookupRetrySeconds = 1;
 
 }  // namespace
