@@ -106,6 +106,8 @@ snapshot_name() { sed -n 's/^lvcreate .* -n \([^ ]*\) .*/\1/p' "$FAKELVM_LOG" | 
 logged() { grep -qxF -- "$1" "$FAKELVM_LOG"; }
 logged_like() { grep -q -- "$1" "$FAKELVM_LOG"; }
 only_origin_left() { [ "$(ls "/dev/$vg")" = home ]; }
+# A process that is gone or only waits to be reaped (its parent died; init reaps it when it can).
+ended() { [ ! -e "/proc/$1" ] || [ "$(cut -d' ' -f3 "/proc/$1/stat")" = Z ]; }
 # Waits up to 10 s for the log to show LINE.
 wait_logged() {
     i=0
@@ -205,6 +207,7 @@ cleanup)
 
 signals)
     for sig in TERM INT; do
+        case $sig in TERM) expected=143 ;; INT) expected=130 ;; esac
         reset
         start=$(date +%s)
         "$snaphost" -l "$library" "$origin" -- sh -c \
@@ -216,14 +219,35 @@ signals)
         wait $pid
         rc=$?
         name=$(snapshot_name)
-        expected=$((128 + $(kill -l $sig)))
         check "SIG$sig while the backup runs: exit $expected, snapshot removed, within seconds" \
             '[ $rc = $expected ] && err_has "interrupted by signal" &&
              logged "lvremove -f /dev/$vg/$name" && only_origin_left &&
              [ $(($(date +%s) - start)) -lt 10 ]'
-        check "SIG$sig: what the backup command started is gone too" \
-            '! kill -0 "$(cat "$work/sleeper")" 2>/dev/null'
+        check "SIG$sig: what the backup command started is gone too" 'ended "$(cat "$work/sleeper")"'
     done
+
+    # Ctrl-C at a terminal: snaphost hands the terminal to the backup command, so the key
+    # reaches the command alone; its end by SIGINT stands for the whole run's interruption.
+    if command -v script >/dev/null 2>&1; then
+        reset
+        cat >"$work/at-terminal.sh" <<EOF
+"$snaphost" -l "$library" "$origin" -- sh -c 'echo started >>"\$FAKELVM_LOG"; sleep 30' \\
+    2>"$work/err"
+echo "rc=\$?" >"$work/out"
+EOF
+        {
+            wait_logged started
+            printf '\003'
+            # Keeps the terminal's input open until snaphost is through.
+            i=0
+            while ! logged_like "^lvremove" && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+        } | script -qfec "sh $work/at-terminal.sh" /dev/null >/dev/null
+        check "Ctrl-C at a terminal: exit 130, snapshot removed" \
+            '[ "$(cat "$work/out")" = rc=130 ] && err_has "ended by signal 2" &&
+             logged_like "^lvremove" && only_origin_left'
+    else
+        echo "skipped: Ctrl-C at a terminal (no script program to make one)"
+    fi
 
     # A command that ignores the signal is killed at the second one.
     reset
