@@ -270,12 +270,17 @@ static void appendIndented(char* out, size_t size, const char* text) {
     while (len > 0 && (text[len - 1] == '\n' || text[len - 1] == ' ' || text[len - 1] == '\t'))
         --len;
     size_t used = strlen(out);
-    for (size_t i = 0; i < len && used + 4 < size;) {
-        if (i == 0 || text[i - 1] == '\n') {
+    int lineStart = 1;
+    for (size_t i = 0; i < len && used + 4 < size; ++i) {
+        /* Each line is indented the same, whatever indentation the volume manager gave it. */
+        if (lineStart) {
+            if (text[i] == ' ' || text[i] == '\t') continue;
             out[used++] = ' ';
             out[used++] = ' ';
+            lineStart = 0;
         }
-        out[used++] = text[i++];
+        out[used++] = text[i];
+        if (text[i] == '\n') lineStart = 1;
     }
     out[used] = '\0';
 }
@@ -570,11 +575,27 @@ static void freeArgv(char** argv) {
     free(argv);
 }
 
+/* The command as a shell would take it back, so that what is shown can be pasted. */
 static void describeArgv(char* out, size_t size, char* const* argv) {
+    size_t used = 0;
     out[0] = '\0';
-    for (char* const* p = argv; *p != NULL; ++p) {
-        size_t used = strlen(out);
-        snprintf(out + used, size - used, "%s%s", p == argv ? "" : " ", *p);
+    for (char* const* p = argv; *p != NULL && used + 8 < size; ++p) {
+        const char* arg = *p;
+        int plain = *arg != '\0' && strspn(arg,
+                                           "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                           "0123456789_./:=@%+,-{}") == strlen(arg);
+        if (p != argv) out[used++] = ' ';
+        if (!plain) out[used++] = '\'';
+        for (; *arg != '\0' && used + 8 < size; ++arg) {
+            if (*arg == '\'' && !plain) {
+                memcpy(out + used, "'\\''", 4);
+                used += 4;
+            } else {
+                out[used++] = *arg;
+            }
+        }
+        if (!plain) out[used++] = '\'';
+        out[used] = '\0';
     }
 }
 

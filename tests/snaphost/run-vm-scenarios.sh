@@ -12,5 +12,5 @@ for f in "$build/libPiSNP.so" "$build/tools/snaphost" "$build/tests/snaphost/raw
 done
 exec bash "$root/tests/lvm-vm/run-vm.sh" \
     --add "$build/libPiSNP.so" --add "$build/tools/snaphost" \
-    --add "$build/tests/snaphost/rawhost" --add "$here/vm-common.sh" \
+    --add "$build/tests/snaphost/rawhost" --add "$here/vm-common.sh:/usr/local/share/lvm-vm/" \
     --only '1*' "$@"
