@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs the snaphost scenarios (tests/lvm-vm/scenarios/1*.sh) in the LVM test guest with the
-# project's built programs: libPiSNP.so, snaphost and rawhost.
+# Runs the LVM guest scenarios (tests/lvm-vm/scenarios/) with the project's built programs in the
+# guest: libPiSNP.so, snaphost, rawhost and the scenarios' shared helpers.
 # Usage: run-vm-scenarios.sh BUILD_DIR [run-vm.sh options...]   (as root)
+#   e.g. run-vm-scenarios.sh build/normal --only '1*'
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -13,4 +14,4 @@ done
 exec bash "$root/tests/lvm-vm/run-vm.sh" \
     --add "$build/libPiSNP.so" --add "$build/tools/snaphost" \
     --add "$build/tests/snaphost/rawhost" --add "$here/vm-common.sh:/usr/local/share/lvm-vm/" \
-    --only '1*' "$@"
+    "$@"
