@@ -23,7 +23,6 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -913,10 +912,13 @@ static void runPlugin(const Plugin* plugin, const Request* req, uint64_t originB
 
 /* ---- the command line ---------------------------------------------------------------------- */
 
-static int usageError(const char* fmt, const char* arg) {
+__attribute__((format(printf, 1, 2))) static int usageError(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
     fprintf(stderr, "snaphost: ");
-    fprintf(stderr, fmt, arg);
+    vfprintf(stderr, fmt, args);
     fprintf(stderr, "\nTry 'snaphost --help' for more information.\n");
+    va_end(args);
     return RC_USAGE;
 }
 
@@ -992,7 +994,7 @@ int main(int argc, char** argv) {
             }
         }
     }
-    if (optind >= argc) return usageError("no volume given%s", "");
+    if (optind >= argc) return usageError("no volume given");
     const char* volumeArg = argv[optind++];
     if (optind < argc && strcmp(argv[optind], "--") == 0) ++optind;
     if (optind >= argc) return usageError("no backup command given after %s", volumeArg);
