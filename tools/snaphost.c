@@ -208,41 +208,47 @@ static void printLines(const char* text) {
     }
 }
 
-__attribute__((format(printf, 1, 2))) static void progress(const char* fmt, ...) {
+__attribute__((format(printf, 3, 4))) static void progressAt(const char* file, int line,
+                                                             const char* fmt, ...) {
     char text[4096];
     va_list args;
     va_start(args, fmt);
     vsnprintf(text, sizeof text, fmt, args);
     va_end(args);
-    HTRACE("%s", text);
+    hostTracef(file, line, "%s", text);
     if (verbose) printLines(text);
 }
+/* The trace shows where in this program each step was reported. */
+#define progress(...) progressAt(__FILE__, __LINE__, __VA_ARGS__)
 
 /* Reports a failed stage with the plug-in's messages that explain it, and remembers the first
  * failure's exit code. */
-__attribute__((format(printf, 2, 3))) static void failStage(int code, const char* fmt, ...) {
+__attribute__((format(printf, 4, 5))) static void failStageAt(const char* file, int line, int code,
+                                                              const char* fmt, ...) {
     char text[4096];
     va_list args;
     va_start(args, fmt);
     vsnprintf(text, sizeof text, fmt, args);
     va_end(args);
-    HTRACE("failure, exit code %d: %s", code, text);
+    hostTracef(file, line, "failure, exit code %d: %s", code, text);
     printLines(text);
     if (pendingMessages[0] != '\0') printLines(pendingMessages);
     pendingMessages[0] = '\0';
     if (exitCode == RC_OK) exitCode = code;
 }
+#define failStage(...) failStageAt(__FILE__, __LINE__, __VA_ARGS__)
 
 /* A new stage: messages left from the one before belong to it, not to this one. They are only
  * left when that stage succeeded anyway, which is worth a warning. */
-static void beginStage(const char* name) {
+static void beginStageAt(const char* file, int line, const char* name) {
     if (pendingMessages[0] != '\0') {
         fprintf(stderr, "snaphost: warning: the plug-in reported:\n");
         printLines(pendingMessages);
         pendingMessages[0] = '\0';
     }
-    HTRACE("stage: %s", name);
+    hostTracef(file, line, "stage: %s", name);
 }
+#define beginStage(name) beginStageAt(__FILE__, __LINE__, name)
 
 /* ---- the host services object -------------------------------------------------------------- */
 
