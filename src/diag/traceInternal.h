@@ -121,6 +121,51 @@ void ckwrap(size_t len);
 long writeBounded(const char* const* pieces, int count);
 // Writes text at nextWritePos without moving it (the closing marker).
 bool writeAtNext(const char* text);
+// Appends to a fixed buffer, always terminated, silently cut at its end. Trace lines are built
+// with this rather than snprintf: the prefix is on every line and printf is its dearest part.
+class TextBuilder {
+  public:
+    TextBuilder(char* buf, size_t size) : buf_(buf), size_(size) { buf_[0] = '\0'; }
+    size_t length() const { return used_; }
+    TextBuilder& text(const char* s) {
+        while (*s != '\0' && used_ + 1 < size_) buf_[used_++] = *s++;
+        buf_[used_] = '\0';
+        return *this;
+    }
+    TextBuilder& ch(char c) {
+        if (used_ + 1 < size_) buf_[used_++] = c;
+        buf_[used_] = '\0';
+        return *this;
+    }
+    // "%-Ns": the text, then blanks up to width.
+    TextBuilder& leftAligned(const char* s, size_t width) {
+        size_t start = used_;
+        text(s);
+        while (used_ - start < width) ch(' ');
+        return *this;
+    }
+    // "%Nu" (fill ' ') and "%.Nu" / "%0Nu" (fill '0').
+    TextBuilder& number(unsigned long v, size_t width, char fill) {
+        char digits[24];
+        size_t n = 0;
+        do {
+            digits[n++] = static_cast<char>('0' + v % 10);
+            v /= 10;
+        } while (v != 0);
+        for (size_t k = n; k < width; ++k) ch(fill);
+        while (n > 0) ch(digits[--n]);
+        return *this;
+    }
+
+  private:
+    char* buf_;
+    size_t size_;
+    size_t used_ = 0;
+};
+
+// The "%-20s(%4u): " part that class PREFIX puts in front of a text; returns its length.
+size_t fileLinePart(char* buf, size_t size, const char* file, unsigned line);
+
 // The 14-character label of a client type.
 const char* clientLabel(cliType_t clientType);
 // The facility's own trace lines name this source.

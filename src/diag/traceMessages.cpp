@@ -21,15 +21,6 @@ constexpr int kNoMemory = 102;
 constexpr unsigned kLastLoggedOnlyMessage = 9999;
 constexpr int kErrorProgFailed = 9293;
 
-size_t fileLinePart(char* buf, size_t size, const char* file, unsigned line) {
-    if (!classOn(TR_PREFIX)) {
-        *buf = '\0';
-        return 0;
-    }
-    int n = std::snprintf(buf, size, "%-20s(%4u): ", file, line);
-    return n < 0 ? 0 : static_cast<size_t>(n) < size ? static_cast<size_t>(n) : size - 1;
-}
-
 // Bit 1 (value 2) of a class flag only asks for the error program; any other bit asks for the
 // trace.
 bool wantsTrace(unsigned char classFlag) {

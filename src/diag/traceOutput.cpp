@@ -1,10 +1,13 @@
 // Trace output: formatting, the line prefix, and the routes to each kind of destination.
+#include <pthread.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <cwchar>
 
 #include "date/dateRecords.h"
@@ -19,26 +22,52 @@ namespace {
 // Bytes a banner line is assumed to need when making room for it in a bounded file.
 constexpr size_t kBannerWrapLen = 68;
 
-size_t clampLen(int n, size_t size) {
-    if (n < 0) return 0;
-    return static_cast<size_t>(n) < size ? static_cast<size_t>(n) : size - 1;
-}
-
-// The file-and-line part that class PREFIX puts in front of the text; its length.
-size_t fileLinePart(char* buf, size_t size, const char* file, unsigned line) {
-    if (!classOn(TR_PREFIX)) {
-        *buf = '\0';
-        return 0;
-    }
-    return clampLen(std::snprintf(buf, size, "%-20s(%4u): ", file, line), size);
-}
-
 // Converts wide text behind what buf already holds; text that cannot be converted is left out.
 void appendWide(char* buf, size_t size, size_t used, const wchar_t* wide) {
     std::mbstate_t state{};
     const wchar_t* src = wide;
     size_t n = std::wcsrtombs(buf + used, &src, size - used - 1, &state);
     buf[n == static_cast<size_t>(-1) ? used : used + n] = '\0';
+}
+
+// The date and time texts of the present second. Formatting them is the dearest part of a
+// line, and they change once a second: each thread keeps the texts of the last second it saw.
+struct StampTexts {
+    time_t second = -1;
+    unsigned long micros = 0;
+    char date[16] = "";
+    char time[16] = "";
+};
+
+const StampTexts& stampTexts() {
+    thread_local StampTexts cache;
+    timeval tv{};
+    gettimeofday(&tv, nullptr);
+    cache.micros = static_cast<unsigned long>(tv.tv_usec);
+    if (tv.tv_sec != cache.second) {
+        nfDate now;
+        long micros = 0;
+        GetTimeOfDay(&now, &micros);
+        dateFmt(&now, cache.date, cache.time);
+        cache.second = tv.tv_sec;
+        cache.micros = static_cast<unsigned long>(micros);
+    }
+    return cache;
+}
+
+// getpid is a system call; the value only changes in a forked child.
+std::atomic<unsigned> cachedPid{0};
+
+unsigned processId() {
+    unsigned pid = cachedPid.load(std::memory_order_relaxed);
+    if (pid == 0) {
+        static const int registered =
+            pthread_atfork(nullptr, nullptr, [] { cachedPid.store(0, std::memory_order_relaxed); });
+        (void)registered;
+        pid = static_cast<unsigned>(getpid());
+        cachedPid.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
 }
 
 void reportWriteFailure(bool raw, int err) {
@@ -173,6 +202,16 @@ void formatPointer(char* out, size_t size, const void* p) {
 
 }  // namespace
 
+namespace trace_detail {
+
+size_t fileLinePart(char* buf, size_t size, const char* file, unsigned line) {
+    TextBuilder out(buf, size);
+    if (classOn(TR_PREFIX)) out.leftAligned(file, 20).ch('(').number(line, 4, ' ').text("): ");
+    return out.length();
+}
+
+}  // namespace trace_detail
+
 int trCanOutPut() {
     TraceObject* t = traceObj;
     if (t == nullptr) return 0;
@@ -257,39 +296,26 @@ int trOutTSTrMessage(const char* text) {
     TraceObject* t = traceObj;
     if (t == nullptr || t->stream.load(std::memory_order_relaxed) == nullptr) return 0;
     char prefix[kPrefixSize];
-    size_t used = 0;
-    auto room = [&] { return sizeof prefix - used; };
+    TextBuilder out(prefix, sizeof prefix);
     bool stamp = classOn(TR_TIMESTAMP);
     bool pid = classOn(TR_PID);
     bool tid = classOn(TR_TID);
-    prefix[0] = '\0';
     if (stamp) {
-        nfDate now;
-        long micros = 0;
-        char date[16];
-        char time[16];
-        GetTimeOfDay(&now, &micros);
-        dateFmt(&now, date, time);
-        used += clampLen(std::snprintf(prefix + used, room(), "%s %s.%03lu ", date, time,
-                                       static_cast<unsigned long>(micros) / 1000),
-                         room());
+        const StampTexts& texts = stampTexts();
+        out.text(texts.date).ch(' ').text(texts.time).ch('.').number(texts.micros / 1000, 3, '0');
+        out.ch(' ');
     }
-    if (pid) {
-        used += clampLen(
-            std::snprintf(prefix + used, room(), "[%.6u] ", static_cast<unsigned>(getpid())),
-            room());
-    }
+    if (pid) out.ch('[').number(processId(), 6, '0').text("] ");
     if (tid && t->tidProc != nullptr) {
         char banner[2 * kPrefixSize] = "";
         char tidText[2 * kPrefixSize] = "";
         t->tidProc(banner, tidText);
         if (banner[0] != '\0') emit("", banner, kBannerWrapLen, false);
-        used += clampLen(std::snprintf(prefix + used, room(), "%s", tidText), room());
+        out.text(tidText);
     }
-    if (classOn(TR_CLIENTTYPE))
-        used += clampLen(std::snprintf(prefix + used, room(), "%s", clientLabel(t->clientType)),
-                         room());
-    if (stamp || pid || tid) used += clampLen(std::snprintf(prefix + used, room(), ": "), room());
+    if (classOn(TR_CLIENTTYPE)) out.text(clientLabel(t->clientType));
+    if (stamp || pid || tid) out.text(": ");
+    size_t used = out.length();
     return emit(prefix, text, used + std::strlen(text), false);
 }
 
