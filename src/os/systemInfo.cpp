@@ -1,0 +1,9 @@
+#include "os/systemInfo.h"
+
+namespace {
+dsSystemInfo_t gosSystemInfo{};
+}
+
+dsSystemInfo_t* dsGetSystemInfo() {
+    return &gosSystemInfo;
+}

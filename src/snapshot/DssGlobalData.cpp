@@ -1,0 +1,324 @@
+#include "snapshot/DssGlobalData.h"
+
+#include <cstring>
+
+#include "containers/DFcgLinkedList.h"
+#include "mem/checkedAlloc.h"
+#include "os/pkMutex.h"
+#include "os/threads.h"
+#include "snapshot/DssSnapshotProvider.h"
+#include "snapshot/DssSnapshotProviderCompare.h"
+#include "snapshot/hostServices.h"
+#include "snapshot/piEntry.h"
+#include "snapshot/snapReturnCodes.h"
+
+namespace {
+
+DssGlobalData* snapshotGlobalDataP = nullptr;
+
+// An unknown handle is searched for a second time after this pause, so every miss costs its
+// caller this long; callers that probe handles should expect it.
+constexpr unsigned int kLookupRetrySeconds = 1;
+
+}  // namespace
+
+// ---- static entry points ----
+
+int DssGlobalData::gdCreateDssGlobalData(int* existed, piSnapProviderInfo_t providerInfo) {
+    if (snapshotGlobalDataP != nullptr) {
+        SNAP_TRACE("DssGlobalData::gdCreateDssGlobalData(): Global data object already exists.\n");
+        if (existed != nullptr) *existed = 1;
+        return snapshotGlobalDataP->SetSnapProviderInfo(&providerInfo);
+    }
+    if (existed != nullptr) *existed = 0;
+    auto* registry = new DssGlobalData;
+    if (registry == nullptr || registry->instanceList == nullptr) {
+        delete registry;
+        SNAP_TRACE(
+            "DssGlobalData::gdCreateDssGlobalData(): ERROR: Not enough memory to create global "
+            "data object.\n");
+        return snaprc::kNoMemory;
+    }
+    snapshotGlobalDataP = registry;
+    return registry->SetSnapProviderInfo(&providerInfo);
+}
+
+void DssGlobalData::gdDestroyDssGlobalData() {
+    if (snapshotGlobalDataP == nullptr) return;
+    SNAP_TRACE("DssGlobalData::gdDestroyDssGlobalData(): Deleting global data object.\n");
+    DssGlobalData* registry = snapshotGlobalDataP;
+    // Cleared first: the providers' clean-up below must find no registry to call back into.
+    snapshotGlobalDataP = nullptr;
+    delete registry;
+}
+
+unsigned int DssGlobalData::gdGetNextSnapshotID() {
+    if (snapshotGlobalDataP == nullptr) {
+        SNAP_TRACE("DssGlobalData::gdGetNextSnapshotID(): ERROR: Global data object is NULL.\n");
+        return snaprc::kNoHandle;
+    }
+    return snapshotGlobalDataP->GetNextSnapshotID();
+}
+
+int DssGlobalData::gdSetSnapProviderHandle(unsigned int handle) {
+    if (snapshotGlobalDataP == nullptr) {
+        SNAP_TRACE(
+            "DssGlobalData::gdSetSnapProviderHandle(): ERROR: Global data object is NULL.\n");
+        return snaprc::kNoRegistry;
+    }
+    return snapshotGlobalDataP->SetSnapProviderHandle(handle);
+}
+
+unsigned int DssGlobalData::gdGetSnapProviderHandle() {
+    if (snapshotGlobalDataP == nullptr) {
+        SNAP_TRACE(
+            "DssGlobalData::gdGetSnapProviderHandle(): ERROR: Global data object is NULL.\n");
+        return snaprc::kNoHandle;
+    }
+    return snapshotGlobalDataP->GetSnapProviderHandle();
+}
+
+void** DssGlobalData::gdGetSnapProviderInfo() {
+    if (snapshotGlobalDataP == nullptr) {
+        SNAP_TRACE("DssGlobalData::gdGetSnapProviderInfo(): ERROR:Global data object is NULL.\n");
+        return nullptr;
+    }
+    return &snapshotGlobalDataP->snapProviderInfo;
+}
+
+int DssGlobalData::gdAddSnapshotInstance(DssSnapshotProvider* provider) {
+    if (snapshotGlobalDataP == nullptr) {
+        SNAP_TRACE("DssGlobalData::gdAddSnapshotInstance(): ERROR: Global data object is NULL.\n");
+        return snaprc::kNoRegistry;
+    }
+    return snapshotGlobalDataP->AddSnapshotInstance(provider);
+}
+
+int DssGlobalData::gdRemoveSnapshotInstance(unsigned int id) {
+    if (snapshotGlobalDataP == nullptr) {
+        SNAP_TRACE(
+            "DssGlobalData::gdRemoveSnapshotInstance(): ERROR: Global data object is NULL.\n");
+        return snaprc::kNoRegistry;
+    }
+    return snapshotGlobalDataP->RemoveSnapshotInstance(id);
+}
+
+DssSnapshotProvider* DssGlobalData::gdGetSnapshotInstance(unsigned int handle) {
+    if (snapshotGlobalDataP == nullptr) {
+        SNAP_TRACE(
+            "DssGlobalData::gdGetSnapshotInstance(): handle %d ERROR: Global data object is "
+            "NULL.\n",
+            handle);
+        return nullptr;
+    }
+    // 0 is never handed out; a host passing it usually lost its handle, which is worth a line.
+    if (handle == 0) SNAP_TRACE("DssGlobalData::gdGetSnapshotInstance(): handle %d\n", handle);
+    DssSnapshotProvider* provider = snapshotGlobalDataP->GetSnapshotInstanceByID(handle);
+    if (provider == nullptr)
+        SNAP_TRACE("DssGlobalData::gdGetSnapshotInstance(): local handle is now %d\n", handle);
+    return provider;
+}
+
+DssSnapshotProvider* DssGlobalData::gdGetSnapshotInstanceByListLocation(unsigned int position) {
+    if (snapshotGlobalDataP == nullptr) {
+        SNAP_TRACE(
+            "DssGlobalData::gdGetSnapshotInstanceByListLocation(): ERROR: Global data object is "
+            "NULL.\n");
+        return nullptr;
+    }
+    return snapshotGlobalDataP->GetSnapshotInstanceByListLocation(position);
+}
+
+void DssGlobalData::gdSetSnapError(bkpSnapshotErrorInfo_t* info) {
+    if (snapshotGlobalDataP == nullptr || info == nullptr) return;
+    std::memcpy(&snapshotGlobalDataP->lastError, info, sizeof(bkpSnapshotErrorInfo_t));
+}
+
+void DssGlobalData::gdGetSnapError(bkpSnapshotErrorInfo_t* info) {
+    if (snapshotGlobalDataP == nullptr || info == nullptr) return;
+    std::memcpy(info, &snapshotGlobalDataP->lastError, sizeof(bkpSnapshotErrorInfo_t));
+    SNAP_TRACE("gdGetSnapError(): Exiting...\n");
+}
+
+// ---- the registry object ----
+
+void* DssGlobalData::operator new(size_t size) noexcept {
+    return ARC_MALLOC(size);
+}
+
+void DssGlobalData::operator delete(void* p) noexcept {
+    ARC_FREE(p);
+}
+
+DssGlobalData::DssGlobalData()
+    : nextSnapshotID(1),
+      snapProviderHandle(0),
+      instanceCount(0),
+      instanceList(new DFcgLinkedList(nullptr)),
+      lock(pkCreateMutex()),
+      snapProviderInfo(nullptr) {
+    std::memset(&lastError, 0, sizeof lastError);
+}
+
+DssGlobalData::~DssGlobalData() {
+    if (instanceList != nullptr) {
+        Lock();
+        while (DFcgAbstractListItem* first = instanceList->GetItemAt(0)) {
+            auto* provider = static_cast<DssSnapshotProvider*>(instanceList->GetData(first));
+            unsigned int before = instanceList->GetNumItems();
+            RemoveSnapshotInstance(provider->getSnapshotID());
+            provider->cleanUpOnError(bkpStopAtShutdown);
+            delete provider;
+            // An entry that cannot be dropped would be met again forever; the list's own
+            // destruction below releases what is left.
+            if (instanceList->GetNumItems() >= before) break;
+        }
+        delete instanceList;
+        instanceList = nullptr;
+        UnLock();
+    }
+    if (snapProviderInfo != nullptr) ARC_FREE(snapProviderInfo);
+    pkDestroyMutex(lock);
+}
+
+int DssGlobalData::SetSnapProviderInfo(piSnapProviderInfo_t* providerInfo) {
+    if (snapProviderInfo != nullptr) {
+        ARC_FREE(snapProviderInfo);
+        snapProviderInfo = nullptr;
+    }
+    int type = static_cast<int>(gSnapAttrib.providerType);
+    switch (type) {
+        case 1:
+        case 2:
+        case 3:
+        case 5:
+        case 6:
+            return snaprc::kOk;
+        case 4: {
+            // Only this provider type works from the host's information block; a host that
+            // hands none gets nothing kept rather than a crash.
+            if (providerInfo == nullptr || providerInfo->info == nullptr) return snaprc::kOk;
+            void* copy = ARC_MALLOC(PI_PROVIDER_INFO_SIZE);
+            if (copy == nullptr) {
+                SNAP_TRACE("DssGlobalData::SetSnapProviderInfo(): No more memory\n");
+                return snaprc::kNoMemory;
+            }
+            std::memcpy(copy, providerInfo->info, PI_PROVIDER_INFO_SIZE);
+            snapProviderInfo = copy;
+            return snaprc::kOk;
+        }
+        default:
+            SNAP_TRACE("bkpInitializeSnapshot(): Invalid snap provider <%d>.\n", type);
+            return snaprc::kInvalidProvider;
+    }
+}
+
+int DssGlobalData::SetSnapProviderHandle(unsigned int handle) {
+    snapProviderHandle = handle;
+    return snaprc::kOk;
+}
+
+unsigned int DssGlobalData::GetSnapProviderHandle() {
+    return snapProviderHandle;
+}
+
+unsigned int DssGlobalData::GetNextSnapshotID() {
+    Lock();
+    unsigned int id = nextSnapshotID++;
+    UnLock();
+    SNAP_TRACE("DssGlobalData::GetNextSnapshotID(): Returning snapshot ID %d.\n", id);
+    return id;
+}
+
+int DssGlobalData::AddSnapshotInstance(DssSnapshotProvider* provider) {
+    Lock();
+    unsigned int id = provider->getSnapshotID();
+    SNAP_TRACE("DssGlobalData::AddSnapshotInstance(): Adding snapshot instance %d.\n", id);
+    if (instanceList->InsertAtBottom(provider) == nullptr) {
+        SNAP_TRACE(
+            "DssGlobalData::AddSnapshotInstance(): ERROR: Unable to add snapshot instance %d - "
+            "No memory.\n",
+            id);
+        UnLock();
+        return snaprc::kAddNoMemory;
+    }
+    ++instanceCount;
+    SNAP_TRACE("DssGlobalData::AddSnapshotInstance(): %d current snapshot instances.\n",
+               instanceCount);
+    UnLock();
+    return snaprc::kOk;
+}
+
+int DssGlobalData::RemoveSnapshotInstance(unsigned int id) {
+    Lock();
+    SNAP_TRACE("DssGlobalData::RemoveSnapshotInstance(): Removing snapshot instance %d.\n", id);
+    DssSnapshotProviderCompare byID;
+    DFcgAbstractListItem* item = instanceList->FindItem(&id, &byID);
+    if (item == nullptr) {
+        SNAP_TRACE(
+            "DssGlobalData::RemoveSnapshotInstance(): ERROR: snapshot instance %d not found.\n",
+            id);
+        UnLock();
+        return snaprc::kOk;
+    }
+    int rc = snaprc::kOk;
+    if (instanceList->DeleteItem(item) == 1) {
+        --instanceCount;
+    } else {
+        SNAP_TRACE(
+            "DssGlobalData::RemoveSnapshotInstance(): ERROR: Unable to delete snapshot instance "
+            "%d.\n",
+            id);
+        rc = snaprc::kNoRegistry;
+    }
+    SNAP_TRACE("DssGlobalData::RemoveSnapshotInstance(): %d current snapshot instances.\n",
+               instanceCount);
+    UnLock();
+    return rc;
+}
+
+DssSnapshotProvider* DssGlobalData::findByID(unsigned int id) {
+    DssSnapshotProviderCompare byID;
+    DFcgAbstractListItem* item = instanceList->FindItem(&id, &byID);
+    return item == nullptr ? nullptr : static_cast<DssSnapshotProvider*>(item->data);
+}
+
+DssSnapshotProvider* DssGlobalData::GetSnapshotInstanceByID(unsigned int id) {
+    Lock();
+    DssSnapshotProvider* provider = findByID(id);
+    if (provider == nullptr) {
+        UnLock();
+        SNAP_TRACE(
+            "DssGlobalData::GetSnapshotInstanceByID(): ERROR: Snapshot instance %d is NULL.\n", id);
+        psSuspendCPU(kLookupRetrySeconds);
+        Lock();
+        provider = findByID(id);
+        if (provider == nullptr)
+            SNAP_TRACE(
+                "DssGlobalData::GetSnapshotInstanceByID(): ERROR2: Snapshot instance %d is still "
+                "NULL\n",
+                id);
+    }
+    UnLock();
+    return provider;
+}
+
+DssSnapshotProvider* DssGlobalData::GetSnapshotInstanceByListLocation(unsigned int position) {
+    Lock();
+    DFcgAbstractListItem* item = instanceList->GetItemAt(position);
+    DssSnapshotProvider* provider =
+        item == nullptr ? nullptr : static_cast<DssSnapshotProvider*>(item->data);
+    if (provider == nullptr)
+        SNAP_TRACE(
+            "DssGlobalData::GetSnapshotInstanceByListLocation(): Snapshot instance is NULL.\n");
+    UnLock();
+    return provider;
+}
+
+void DssGlobalData::Lock() {
+    pkAcquireMutexNested(lock);
+}
+
+void DssGlobalData::UnLock() {
+    pkReleaseMutexNested(lock);
+}

@@ -1,0 +1,81 @@
+// The registry of snapshot providers: hands out the host's handles, keeps the live providers,
+// finds them again, and remembers the last error of a provider that is already gone.
+//
+// There is at most one registry, created by piSnapshotInit and destroyed by piTerminate. Other
+// code reaches it only through the static gd* functions, each of which answers with a fixed
+// result when there is no registry; nothing is created on demand. The list does not own the
+// providers: whoever removes one deletes it, except that destroying the registry cleans up and
+// deletes every provider still in it.
+//
+// The lock is the pk nested mutex, which does nothing in this library: the registry relies on the
+// host calling the plug-in from one thread at a time.
+#pragma once
+
+#include <cstddef>
+
+#include "bkpSnapshot.h"
+#include "piPlugin.h"
+
+class DFcgLinkedList;
+class DssSnapshotProvider;
+struct MutexDesc;
+
+class DssGlobalData {
+  public:
+    // Creates the registry, or (*existed = 1) applies the provider information to the one that
+    // exists. 0, 102 without memory, 24 when the attribute record holds no valid provider type.
+    static int gdCreateDssGlobalData(int* existed, piSnapProviderInfo_t providerInfo);
+    static void gdDestroyDssGlobalData();
+    // A new ID, never reused within one registry's life; 0xFFFFFFFF without a registry.
+    static unsigned int gdGetNextSnapshotID();
+    // 0, or -1 without a registry.
+    static int gdSetSnapProviderHandle(unsigned int handle);
+    // The ID of the provider piSnapshotInit created; 0xFFFFFFFF without a registry.
+    static unsigned int gdGetSnapProviderHandle();
+    // Address of the field that holds the copy of the host's provider information (null when
+    // none is kept); null without a registry.
+    static void** gdGetSnapProviderInfo();
+    // 0, 1 when the list cannot take it, -1 without a registry.
+    static int gdAddSnapshotInstance(DssSnapshotProvider* provider);
+    // 0 (also when the ID is not registered), -1 when it cannot be dropped or without registry.
+    static int gdRemoveSnapshotInstance(unsigned int id);
+    // The provider with that handle, or null. An unknown handle is searched for a second time
+    // after a pause of one second.
+    static DssSnapshotProvider* gdGetSnapshotInstance(unsigned int handle);
+    // The provider at that list position (0 = first), or null.
+    static DssSnapshotProvider* gdGetSnapshotInstanceByListLocation(unsigned int position);
+    // Store and fetch the last error record; nothing without a registry or with a null record.
+    static void gdSetSnapError(bkpSnapshotErrorInfo_t* info);
+    static void gdGetSnapError(bkpSnapshotErrorInfo_t* info);
+
+    DssGlobalData();
+    ~DssGlobalData();
+    DssGlobalData(const DssGlobalData&) = delete;
+    DssGlobalData& operator=(const DssGlobalData&) = delete;
+
+    int SetSnapProviderInfo(piSnapProviderInfo_t* providerInfo);
+    int SetSnapProviderHandle(unsigned int handle);
+    unsigned int GetSnapProviderHandle();
+    int AddSnapshotInstance(DssSnapshotProvider* provider);
+    int RemoveSnapshotInstance(unsigned int id);
+    DssSnapshotProvider* GetSnapshotInstanceByID(unsigned int id);
+    DssSnapshotProvider* GetSnapshotInstanceByListLocation(unsigned int position);
+    unsigned int GetNextSnapshotID();
+    void Lock();
+    void UnLock();
+
+    static void* operator new(size_t size) noexcept;
+    static void operator delete(void* p) noexcept;
+
+  private:
+    // Search of the list under the lock, without the retry.
+    DssSnapshotProvider* findByID(unsigned int id);
+
+    unsigned int nextSnapshotID;
+    unsigned int snapProviderHandle;
+    unsigned int instanceCount;
+    DFcgLinkedList* instanceList;
+    MutexDesc* lock;
+    void* snapProviderInfo;
+    bkpSnapshotErrorInfo_t lastError;
+};

@@ -1,0 +1,310 @@
+#include "os/cmdExecute.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "mem/checkedAlloc.h"
+#include "os/childProcess.h"
+#include "os/pkSignalHandler.h"
+#include "os/systemInfo.h"
+#include "support/allocTracker.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using pisnp_test::AllocTracker;
+
+class TempDir {
+  public:
+    TempDir() {
+        char tmpl[] = "/tmp/pisnp-cmd-XXXXXX";
+        path_ = mkdtemp(tmpl) != nullptr ? tmpl : "";
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeExecutable(const std::string& path, const std::string& text, mode_t mode = 0755) {
+    std::ofstream(path) << text;
+    chmod(path.c_str(), mode);
+}
+
+// Runs command with capture and hands back the code and the captured text ("<null>" when
+// nothing was captured), releasing the text.
+struct Captured {
+    int rc;
+    std::string text;
+};
+
+Captured capture(const std::string& command, int alsoStdout = 0) {
+    std::string copy = command;
+    char* out = reinterpret_cast<char*>(1);  // must be overwritten
+    int rc = psCmdExecute(copy.data(), 1, &out, alsoStdout);
+    Captured c{rc, out == nullptr ? "<null>" : std::string(out)};
+    if (out != nullptr) {
+        EXPECT_EQ(chkSnake(out, "t.cpp", 1), 0) << "the text must be a checked block";
+        ARC_FREE(out);
+    }
+    return c;
+}
+
+int exitStatusOf(pid_t pid) {
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+TEST(CmdExecute, DecodesExitStatusesAndSignals) {
+    auto rc = [](const char* command) {
+        std::string c = command;
+        return psCmdExecute(c.data(), 1, nullptr, 0);
+    };
+    EXPECT_EQ(rc("exit 0"), 0);
+    EXPECT_EQ(rc("exit 3"), 3);
+    EXPECT_EQ(rc("exit 255"), 255);
+    EXPECT_EQ(rc("kill -9 $$"), 9);
+    EXPECT_EQ(rc("kill -TERM $$"), 15);
+    EXPECT_EQ(rc("exec /no/such/program 2>/dev/null"), 127) << "the shell's own code passes";
+    // The same codes when the error stream is captured.
+    EXPECT_EQ(capture("exit 3").rc, 3);
+    EXPECT_EQ(capture("kill -9 $$").rc, 9);
+}
+
+TEST(CmdExecute, CapturesErrorStreamAndOnRequestOutputStream) {
+    Captured failing = capture("(printf 'first\\nsecond' >&2; exit 2)");
+    EXPECT_EQ(failing.rc, 2);
+    EXPECT_EQ(failing.text, "first\nsecond");
+
+    Captured both = capture("(echo one; echo two >&2; echo three)", 1);
+    EXPECT_EQ(both.rc, 0);
+    EXPECT_EQ(both.text, "one\ntwo\nthree\n") << "both streams, in the order written";
+
+    // A command that discards its own output stream contributes only its error stream.
+    Captured discarding = capture("(echo out; echo err >&2) 1>/dev/null");
+    EXPECT_EQ(discarding.text, "err\n");
+
+    EXPECT_EQ(capture("true").text, "") << "an empty capture is an empty text, not null";
+}
+
+TEST(CmdExecute, NoWaitReturnsAtOnceAndLeavesChildToBeReaped) {
+    std::string command = "exit 7";
+    char* out = reinterpret_cast<char*>(1);
+    EXPECT_EQ(psCmdExecute(command.data(), 0, &out, 0), 0);
+    EXPECT_EQ(out, nullptr) << "cleared even though nothing is captured without waiting";
+
+    // The child's status is still there to be collected: nobody waited for it.
+    siginfo_t info{};
+    ASSERT_EQ(waitid(P_ALL, 0, &info, WEXITED | WNOWAIT), 0);
+    EXPECT_EQ(info.si_status, 7);
+    psChildCleanup();
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+    psChildCleanup();  // nothing left: must not block
+}
+
+TEST(CmdExecute, RemovesCaptureFileOnEveryPath) {
+    TempDir dir;
+    std::string nameFile = dir / "capture-name";
+    // The subshell's error stream is the capture file: readlink reports its name.
+    std::string command = "(readlink /proc/self/fd/2 > " + nameFile + "; exit 4)";
+
+    Captured ok = capture(command);
+    EXPECT_EQ(ok.rc, 4);
+    EXPECT_EQ(ok.text, "");
+    std::string used = slurp(nameFile);
+    ASSERT_EQ(used.rfind("/tmp/arc.log", 0), 0u) << used;
+    EXPECT_EQ(used.size(), std::strlen("/tmp/arc.logXXXXXX\n"));
+    used.pop_back();
+    EXPECT_FALSE(fs::exists(used));
+
+    // No memory for the text: the code is kept, nothing is handed back, the file still goes.
+    {
+        AllocTracker tracker;
+        tracker.failAt(1, true);
+        Captured oom = capture(command);
+        EXPECT_EQ(oom.rc, 4);
+        EXPECT_EQ(oom.text, "<null>");
+        EXPECT_EQ(tracker.failures(), 1u);
+        EXPECT_EQ(tracker.live(), 0u);
+    }
+    used = slurp(nameFile);
+    used.pop_back();
+    EXPECT_FALSE(fs::exists(used));
+}
+
+TEST(CmdExecute, RunsWithoutCaptureWhenCaptureFileCannotBeCreated) {
+    pid_t pid = fork();
+    ASSERT_NE(pid, -1);
+    if (pid == 0) {
+        // Use up every descriptor; close-on-exec ones so that the shell itself can start.
+        rlimit lim{32, 32};
+        if (setrlimit(RLIMIT_NOFILE, &lim) != 0) _exit(90);
+        while (open("/dev/null", O_RDONLY | O_CLOEXEC) != -1) {
+        }
+        if (errno != EMFILE) _exit(91);
+        char command[] = "exit 5";
+        char* out = reinterpret_cast<char*>(1);
+        int rc = psCmdExecute(command, 1, &out, 0);
+        if (rc != 5) _exit(92);
+        if (out != nullptr) _exit(93);
+        _exit(0);
+    }
+    EXPECT_EQ(exitStatusOf(pid), 0);
+}
+
+TEST(CmdExecute, SpawnTaskReportsProgramsThatCannotRun) {
+    TempDir dir;
+    std::string plain = dir / "plain", garbage = dir / "garbage";
+    writeExecutable(plain, "#!/bin/sh\nexit 0\n", 0644);
+    writeExecutable(garbage, "not a program\n", 0755);
+
+    const char* missing[] = {"/no/such/program", nullptr};
+    EXPECT_EQ(exitStatusOf(SpawnTask(missing)), 104);
+    const char* notExecutable[] = {plain.c_str(), nullptr};
+    EXPECT_EQ(exitStatusOf(SpawnTask(notExecutable)), 106);
+    const char* notAProgram[] = {garbage.c_str(), nullptr};
+    EXPECT_EQ(exitStatusOf(SpawnTask(notAProgram)), 115);
+
+    const char* args[] = {"/bin/sh", "-c", "exit $#", "sh", "a", "b", nullptr};
+    EXPECT_EQ(exitStatusOf(SpawnTask(args)), 2) << "the vector reaches the program";
+    EXPECT_EQ(SpawnTask(nullptr), -1);
+}
+
+TEST(CmdExecute, SpawnTaskStartsProgramsWithDefaultSignalHandling) {
+    TempDir dir;
+    std::string report = dir / "status";
+    std::string line = "grep -E '^Sig(Blk|Ign)' /proc/self/status > " + report;
+    const char* args[] = {"/bin/sh", "-c", line.c_str(), nullptr};
+
+    struct sigaction oldPipe {};
+    sigaction(SIGPIPE, nullptr, &oldPipe);
+    pkInstallSignalHandler(SIGPIPE, SIG_IGN);
+    sigset_t usr1, oldMask;
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &usr1, &oldMask);
+
+    pid_t pid = SpawnTask(args);
+
+    pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+    sigaction(SIGPIPE, &oldPipe, nullptr);
+    ASSERT_EQ(exitStatusOf(pid), 0);
+
+    std::istringstream in(slurp(report));
+    std::string key, hex;
+    unsigned long long blocked = ~0ull, ignored = ~0ull;
+    while (in >> key >> hex) {
+        unsigned long long v = std::stoull(hex, nullptr, 16);
+        (key == "SigBlk:" ? blocked : ignored) = v;
+    }
+    EXPECT_EQ(blocked & (1ull << (SIGUSR1 - 1)), 0u) << "the signal mask is cleared";
+    EXPECT_EQ(ignored & (1ull << (SIGPIPE - 1)), 0u) << "an ignored signal is reset";
+}
+
+TEST(CmdExecute, DeadSchedChildSignalHandlerReapsAndStaysInstalled) {
+    struct sigaction old {};
+    sigaction(SIGCHLD, nullptr, &old);
+    pkInstallSignalHandler(SIGCHLD, DeadSchedChild);
+
+    const char* args[] = {"/bin/sh", "-c", "exit 0", nullptr};
+    pid_t pid = SpawnTask(args);
+    ASSERT_GT(pid, 0);
+    bool reaped = false;
+    for (int i = 0; i < 500 && !reaped; ++i) {
+        // A zombie still answers kill; a reaped child does not.
+        reaped = kill(pid, 0) == -1 && errno == ESRCH;
+        if (!reaped) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    struct sigaction now {};
+    sigaction(SIGCHLD, nullptr, &now);
+    sigaction(SIGCHLD, &old, nullptr);
+    EXPECT_TRUE(reaped);
+    EXPECT_EQ(now.sa_handler, DeadSchedChild);
+}
+
+TEST(CmdExecute, SwitchUserRunsHelperFromExecutableDirectory) {
+    TempDir dir;
+    std::string args = dir / "args";
+    writeExecutable(dir / "arcswitch", "#!/bin/sh\nprintf '%s|' \"$@\" > " + args + "\nexit 4\n");
+    std::string execDir = dir.path() + "/";
+    char*& slot = dsGetSystemInfo()->execDir;
+    char* saved = slot;
+    slot = execDir.data();
+
+    char command[] = "ls -l /";
+    char user[] = "nobody";
+    EXPECT_EQ(psSwitchUserCmdExecute(command, user, 42, 1), 4);
+    EXPECT_EQ(slurp(args), "ls -l /|nobody|42|");
+    EXPECT_EQ(psSwitchUserCmdExecute(command, user, 4294967295u, 1), 4);
+    EXPECT_EQ(slurp(args), "ls -l /|nobody|-1|") << "the id is printed signed";
+
+    slot = saved;
+}
+
+TEST(CmdExecute, RefusesWhatItCannotRun) {
+    char* out = reinterpret_cast<char*>(1);
+    EXPECT_EQ(psCmdExecute(nullptr, 1, &out, 0), 109);
+    EXPECT_EQ(out, nullptr);
+    char a[] = "x";
+    EXPECT_EQ(psCmdExecuteAsUser(a, a, a, a, &out), 4321);
+    EXPECT_EQ(psCmdExecuteAsUser(nullptr, nullptr, nullptr, nullptr, nullptr), 4321);
+}
+
+TEST(CmdExecute, JournalDaemonCountsOnlyWhenExactlyOneRuns) {
+    if (access("/usr/bin/ps", X_OK) != 0 && access("/bin/ps", X_OK) != 0) {
+        GTEST_SKIP() << "no ps on this machine";
+    }
+    if (psIsJournalSupported() != 0) GTEST_SKIP() << "a journal daemon runs on this machine";
+    TempDir dir;
+    std::string daemon = dir / "bkpjbbd";
+    fs::copy_file("/bin/sleep", daemon);
+    chmod(daemon.c_str(), 0755);
+    const char* args[] = {daemon.c_str(), "30", nullptr};
+
+    pid_t first = SpawnTask(args);
+    ASSERT_GT(first, 0);
+    // ps must see the new program, not the forked copy of the test.
+    for (int i = 0; i < 200 && psIsJournalSupported() == 0; ++i) {
+    }
+    EXPECT_EQ(psIsJournalSupported(), 1);
+    pid_t second = SpawnTask(args);
+    ASSERT_GT(second, 0);
+    int seen = 1;
+    for (int i = 0; i < 200 && (seen = psIsJournalSupported()) != 0; ++i) {
+    }
+    EXPECT_EQ(seen, 0) << "two daemons are not the journal's one";
+    kill(first, SIGKILL);
+    kill(second, SIGKILL);
+    waitpid(first, nullptr, 0);
+    waitpid(second, nullptr, 0);
+}
+
+}  // namespace

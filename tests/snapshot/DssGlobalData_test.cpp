@@ -1,0 +1,266 @@
+#include "snapshot/DssGlobalData.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "fakeHost.h"
+#include "snapshot/DSnapshotProvider.h"
+#include "snapshot/piEntry.h"
+#include "support/allocTracker.h"
+
+namespace {
+
+using pisnp_test::AllocTracker;
+using snaptest::FakeHost;
+
+// What the registry did to the providers it cleaned up: (ID, stop mode) per clean-up, and the
+// IDs of the deleted ones, in order.
+std::vector<std::pair<unsigned int, int>> cleanedUp;
+std::vector<unsigned int> deleted;
+
+class RecordingProvider : public DSnapshotProvider {
+  public:
+    explicit RecordingProvider(unsigned int id)
+        : DSnapshotProvider(id, nullptr, nullptr, nullptr, 0, 0, 0, 0, nullptr) {}
+    ~RecordingProvider() override { deleted.push_back(getSnapshotID()); }
+    int cleanUpOnError(bkpSnapshotStopMode mode) override {
+        cleanedUp.emplace_back(getSnapshotID(), static_cast<int>(mode));
+        return 0;
+    }
+};
+
+class Registry : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        cleanedUp.clear();
+        deleted.clear();
+        getSnapAttrib();
+    }
+    void TearDown() override {
+        DssGlobalData::gdDestroyDssGlobalData();
+        std::memset(&gSnapAttrib, 0, sizeof gSnapAttrib);
+    }
+    // A registry for the volume manager provider, with no host information.
+    void create() {
+        int existed = -1;
+        ASSERT_EQ(DssGlobalData::gdCreateDssGlobalData(&existed, piSnapProviderInfo_t{}), 0);
+        ASSERT_EQ(existed, 0);
+    }
+
+    FakeHost host;
+};
+
+TEST_F(Registry, EveryCallHasAnAnswerWithoutARegistry) {
+    EXPECT_EQ(DssGlobalData::gdGetNextSnapshotID(), 0xFFFFFFFFu);
+    EXPECT_EQ(DssGlobalData::gdSetSnapProviderHandle(5), -1);
+    EXPECT_EQ(DssGlobalData::gdGetSnapProviderHandle(), 0xFFFFFFFFu);
+    EXPECT_EQ(DssGlobalData::gdGetSnapProviderInfo(), nullptr);
+    RecordingProvider provider(1);
+    EXPECT_EQ(DssGlobalData::gdAddSnapshotInstance(&provider), -1);
+    EXPECT_EQ(DssGlobalData::gdRemoveSnapshotInstance(1), -1);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(DssGlobalData::gdGetSnapshotInstance(7), nullptr);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500))
+        << "no retry without a registry";
+    EXPECT_EQ(DssGlobalData::gdGetSnapshotInstanceByListLocation(0), nullptr);
+    bkpSnapshotErrorInfo_t error;
+    std::memset(&error, 0x5A, sizeof error);
+    DssGlobalData::gdSetSnapError(&error);
+    DssGlobalData::gdGetSnapError(&error);
+    EXPECT_EQ(error.data[0], 0x5A);
+    DssGlobalData::gdDestroyDssGlobalData();
+
+    EXPECT_TRUE(
+        host.traced("DssGlobalData::gdGetNextSnapshotID(): ERROR: Global data object is NULL.\n"));
+    EXPECT_TRUE(
+        host.traced("DssGlobalData::gdGetSnapProviderInfo(): ERROR:Global data object is NULL.\n"));
+    EXPECT_TRUE(host.traced(
+        "DssGlobalData::gdGetSnapshotInstance(): handle 7 ERROR: Global data object is NULL.\n"));
+    EXPECT_EQ(host.count("Global data object is NULL"), 8);
+    EXPECT_TRUE(deleted.empty());
+}
+
+TEST_F(Registry, HandsOutIdsFromOneAndStartsAgainWhenRecreated) {
+    create();
+    EXPECT_EQ(DssGlobalData::gdGetNextSnapshotID(), 1u);
+    EXPECT_EQ(DssGlobalData::gdGetNextSnapshotID(), 2u);
+    EXPECT_EQ(DssGlobalData::gdGetNextSnapshotID(), 3u);
+    EXPECT_TRUE(host.traced("DssGlobalData::GetNextSnapshotID(): Returning snapshot ID 3.\n"));
+    EXPECT_EQ(DssGlobalData::gdGetSnapProviderHandle(), 0u);
+    EXPECT_EQ(DssGlobalData::gdSetSnapProviderHandle(3), 0);
+    EXPECT_EQ(DssGlobalData::gdGetSnapProviderHandle(), 3u);
+
+    int existed = 0;
+    EXPECT_EQ(DssGlobalData::gdCreateDssGlobalData(&existed, piSnapProviderInfo_t{}), 0);
+    EXPECT_EQ(existed, 1);
+    EXPECT_TRUE(host.traced("Global data object already exists.\n"));
+    EXPECT_EQ(DssGlobalData::gdGetNextSnapshotID(), 4u) << "the existing registry is kept";
+
+    DssGlobalData::gdDestroyDssGlobalData();
+    create();
+    EXPECT_EQ(DssGlobalData::gdGetNextSnapshotID(), 1u);
+}
+
+TEST_F(Registry, FindsAddsAndRemovesProviders) {
+    create();
+    auto* one = new RecordingProvider(1);
+    auto* two = new RecordingProvider(2);
+    ASSERT_EQ(DssGlobalData::gdAddSnapshotInstance(one), 0);
+    ASSERT_EQ(DssGlobalData::gdAddSnapshotInstance(two), 0);
+    EXPECT_TRUE(
+        host.traced("DssGlobalData::AddSnapshotInstance(): 2 current snapshot instances.\n"));
+
+    EXPECT_EQ(DssGlobalData::gdGetSnapshotInstance(2), two);
+    EXPECT_EQ(DssGlobalData::gdGetSnapshotInstance(1), one);
+    EXPECT_EQ(DssGlobalData::gdGetSnapshotInstanceByListLocation(0), one);
+    EXPECT_EQ(DssGlobalData::gdGetSnapshotInstanceByListLocation(1), two);
+    host.clear();
+    EXPECT_EQ(DssGlobalData::gdGetSnapshotInstanceByListLocation(2), nullptr);
+    EXPECT_TRUE(host.traced(
+        "DssGlobalData::GetSnapshotInstanceByListLocation(): Snapshot instance is NULL.\n"));
+
+    host.clear();
+    EXPECT_EQ(DssGlobalData::gdRemoveSnapshotInstance(9), 0);
+    EXPECT_TRUE(host.traced(
+        "DssGlobalData::RemoveSnapshotInstance(): ERROR: snapshot instance 9 not found.\n"));
+    EXPECT_FALSE(host.traced("current snapshot instances"));
+
+    EXPECT_EQ(DssGlobalData::gdRemoveSnapshotInstance(1), 0);
+    EXPECT_TRUE(
+        host.traced("DssGlobalData::RemoveSnapshotInstance(): 1 current snapshot instances.\n"));
+    EXPECT_TRUE(deleted.empty()) << "removing hands the provider back to the caller";
+    EXPECT_EQ(DssGlobalData::gdGetSnapshotInstanceByListLocation(0), two);
+    delete one;
+}
+
+TEST_F(Registry, UnknownHandleIsSearchedAgainAfterOneSecond) {
+    create();
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(DssGlobalData::gdGetSnapshotInstance(0), nullptr);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(990));
+    std::vector<std::string> expected = {
+        "DssGlobalData::gdGetSnapshotInstance(): handle 0\n",
+        "DssGlobalData::GetSnapshotInstanceByID(): ERROR: Snapshot instance 0 is NULL.\n",
+        "DssGlobalData::GetSnapshotInstanceByID(): ERROR2: Snapshot instance 0 is still NULL\n",
+        "DssGlobalData::gdGetSnapshotInstance(): local handle is now 0\n",
+    };
+    EXPECT_EQ(host.lines(), expected);
+}
+
+TEST_F(Registry, DestroyCleansUpAndDeletesWhatIsLeftInListOrder) {
+    AllocTracker tracker;
+    create();
+    for (unsigned int id : {3u, 1u, 2u})
+        ASSERT_EQ(DssGlobalData::gdAddSnapshotInstance(new RecordingProvider(id)), 0);
+    DssGlobalData::gdDestroyDssGlobalData();
+    EXPECT_EQ(cleanedUp, (std::vector<std::pair<unsigned int, int>>{{3, 1}, {1, 1}, {2, 1}}));
+    EXPECT_EQ(deleted, (std::vector<unsigned int>{3, 1, 2}));
+    EXPECT_EQ(tracker.live(), 0u);
+    EXPECT_EQ(DssGlobalData::gdGetNextSnapshotID(), 0xFFFFFFFFu);
+}
+
+TEST_F(Registry, KeepsHostProviderInformationOnlyForType4) {
+    AllocTracker tracker;
+    std::vector<unsigned char> block(PI_PROVIDER_INFO_SIZE);
+    for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<unsigned char>(i * 7 + 1);
+    piSnapProviderInfo_t info{block.data()};
+
+    gSnapAttrib.providerType = 4;
+    int existed = -1;
+    ASSERT_EQ(DssGlobalData::gdCreateDssGlobalData(&existed, info), 0);
+    void** kept = DssGlobalData::gdGetSnapProviderInfo();
+    ASSERT_NE(kept, nullptr);
+    ASSERT_NE(*kept, nullptr);
+    EXPECT_NE(*kept, block.data());
+    EXPECT_EQ(std::memcmp(*kept, block.data(), block.size()), 0);
+
+    // Applying other information to the existing registry drops the earlier copy.
+    for (unsigned int type : {1u, 2u, 3u, 5u, 6u}) {
+        gSnapAttrib.providerType = type;
+        ASSERT_EQ(DssGlobalData::gdCreateDssGlobalData(&existed, info), 0);
+        EXPECT_EQ(existed, 1);
+        EXPECT_EQ(DssGlobalData::gdGetSnapProviderInfo(), kept);
+        EXPECT_EQ(*kept, nullptr);
+    }
+    DssGlobalData::gdDestroyDssGlobalData();
+    EXPECT_EQ(tracker.live(), 0u);
+}
+
+TEST_F(Registry, InvalidProviderTypeIsRefusedButTheRegistryStays) {
+    for (unsigned int type : {0u, 7u, 0xFFFFFFFFu}) {
+        gSnapAttrib.providerType = type;
+        host.clear();
+        int existed = -1;
+        EXPECT_EQ(DssGlobalData::gdCreateDssGlobalData(&existed, piSnapProviderInfo_t{}), 24);
+        EXPECT_EQ(existed, 0);
+        EXPECT_TRUE(host.traced("bkpInitializeSnapshot(): Invalid snap provider <" +
+                                std::to_string(static_cast<int>(type)) + ">.\n"));
+        EXPECT_EQ(DssGlobalData::gdGetNextSnapshotID(), 1u);
+        DssGlobalData::gdDestroyDssGlobalData();
+    }
+}
+
+TEST_F(Registry, RemembersTheLastErrorRecord) {
+    create();
+    bkpSnapshotErrorInfo_t stored, fetched;
+    std::memset(&fetched, 0xFF, sizeof fetched);
+    DssGlobalData::gdGetSnapError(&fetched);
+    EXPECT_EQ(fetched.data[0], 0);
+    EXPECT_EQ(fetched.data[sizeof fetched.data - 1], 0) << "zero at creation";
+
+    for (size_t i = 0; i < sizeof stored.data; ++i) stored.data[i] = static_cast<unsigned char>(i);
+    DssGlobalData::gdSetSnapError(&stored);
+    DssGlobalData::gdSetSnapError(nullptr);
+    DssGlobalData::gdGetSnapError(nullptr);
+    DssGlobalData::gdGetSnapError(&fetched);
+    EXPECT_EQ(std::memcmp(&stored, &fetched, sizeof stored), 0);
+    EXPECT_EQ(host.count("gdGetSnapError(): Exiting...\n"), 2);
+}
+
+TEST_F(Registry, RunningOutOfMemory) {
+    // Creation: the registry or its list cannot be had.
+    pisnp_test::sweepAllocationFailures(
+        [&] {
+            int existed = -1;
+            int rc = DssGlobalData::gdCreateDssGlobalData(&existed, piSnapProviderInfo_t{});
+            bool exists = DssGlobalData::gdGetNextSnapshotID() != 0xFFFFFFFFu;
+            DssGlobalData::gdDestroyDssGlobalData();
+            return std::make_pair(rc, exists);
+        },
+        [&](std::pair<int, bool> r, bool injected, AllocTracker& tracker) {
+            EXPECT_EQ(r.first, injected ? 102 : 0);
+            EXPECT_EQ(r.second, !injected) << "no half-made registry is kept";
+            EXPECT_EQ(tracker.live(), 0u);
+        });
+    EXPECT_TRUE(host.traced("ERROR: Not enough memory to create global data object.\n"));
+
+    // The copy of the host's information block.
+    std::vector<unsigned char> block(PI_PROVIDER_INFO_SIZE, 0x42);
+    gSnapAttrib.providerType = 4;
+    RecordingProvider provider(1);
+    {
+        AllocTracker tracker;
+        int existed = 0;
+        ASSERT_EQ(DssGlobalData::gdCreateDssGlobalData(&existed, {block.data()}), 0);
+        tracker.failAt(1);
+        EXPECT_EQ(DssGlobalData::gdCreateDssGlobalData(&existed, {block.data()}), 102);
+        EXPECT_TRUE(host.traced("DssGlobalData::SetSnapProviderInfo(): No more memory\n"));
+        EXPECT_EQ(*DssGlobalData::gdGetSnapProviderInfo(), nullptr);
+
+        // A list that cannot take one more provider.
+        tracker.failAt(1);
+        EXPECT_EQ(DssGlobalData::gdAddSnapshotInstance(&provider), 1);
+        EXPECT_TRUE(host.traced(
+            "DssGlobalData::AddSnapshotInstance(): ERROR: Unable to add snapshot instance 1 - No "
+            "memory.\n"));
+        EXPECT_EQ(DssGlobalData::gdGetSnapshotInstanceByListLocation(0), nullptr);
+        DssGlobalData::gdDestroyDssGlobalData();
+        EXPECT_EQ(tracker.live(), 0u);
+    }
+}
+
+}  // namespace

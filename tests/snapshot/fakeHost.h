@@ -1,0 +1,92 @@
+// A host services object for in-process tests: records the plug-in's trace lines and messages,
+// and installs itself as the library's host for its lifetime.
+#pragma once
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "piPlugin.h"
+#include "snapshot/hostServices.h"
+#include "text/DString.h"
+
+namespace snaptest {
+
+// The library's shared empty string is made on first use and lives on. Making it before any
+// test runs keeps it out of the allocation trackers' live counts.
+inline const bool sharedEmptyStringMade = [] {
+    DString warmUp;
+    return true;
+}();
+
+class FakeHost {
+  public:
+    FakeHost() {
+        current() = this;
+        ops_.trace = &FakeHost::trace;
+        ops_.message = &FakeHost::message;
+        services_.ops = &ops_;
+        services_.traceOn = 1;
+        services_.options = &options_;
+        std::snprintf(options_.msgRepository, sizeof options_.msgRepository, "%s",
+                      "hostmessages.cat");
+        previous_ = sharedUtilP;
+        sharedUtilP = &services_;
+    }
+    ~FakeHost() {
+        sharedUtilP = previous_;
+        current() = nullptr;
+    }
+    FakeHost(const FakeHost&) = delete;
+    FakeHost& operator=(const FakeHost&) = delete;
+
+    piHostServices_t* services() { return &services_; }
+    piHostOptions_t& options() { return options_; }
+    void setTraceOn(bool on) { services_.traceOn = on ? 1 : 0; }
+
+    const std::vector<std::string>& lines() const { return lines_; }
+    void clear() {
+        lines_.clear();
+        messages_.clear();
+    }
+    // True when some recorded line contains text.
+    bool traced(const std::string& text) const {
+        for (const std::string& line : lines_)
+            if (line.find(text) != std::string::npos) return true;
+        return false;
+    }
+    int count(const std::string& text) const {
+        int n = 0;
+        for (const std::string& line : lines_)
+            if (line.find(text) != std::string::npos) ++n;
+        return n;
+    }
+    const std::vector<int>& messages() const { return messages_; }
+
+  private:
+    static FakeHost*& current() {
+        static FakeHost* host = nullptr;
+        return host;
+    }
+    static void trace(piHostServices_t*, const char*, int, const char* fmt, ...) {
+        char text[4096];
+        va_list args;
+        va_start(args, fmt);
+        std::vsnprintf(text, sizeof text, fmt, args);
+        va_end(args);
+        if (current() != nullptr) current()->lines_.emplace_back(text);
+    }
+    static void message(piHostServices_t*, char*, int msgNum, ...) {
+        if (current() != nullptr) current()->messages_.push_back(msgNum);
+    }
+
+    piHostOps_t ops_{};
+    piHostServices_t services_{};
+    piHostOptions_t options_{};
+    piHostServices_t* previous_ = nullptr;
+    std::vector<std::string> lines_;
+    std::vector<int> messages_;
+};
+
+}  // namespace snaptest
