@@ -11,7 +11,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "diag/clientType.h"
+#include "nls/cliType.h"
 #include "diag/traceClasses.h"
 #include "pisnp_export.h"
 #include "text/charForm.h"

@@ -9,6 +9,7 @@
 #include "diag/instrument.h"
 #include "diag/traceInternal.h"
 #include "mem/checkedAlloc.h"
+#include "text/strFunctions.h"
 #include "text/tokens.h"
 
 using namespace trace_detail;
@@ -19,11 +20,6 @@ constexpr char kFlagSource[] = "traceplus.cpp";
 // Aggregates name aggregates; a table that names itself would otherwise recurse without end.
 constexpr int kMaxAggregateDepth = 16;
 constexpr size_t kCategoryTextMax = 99;
-
-void upper7(char* s) {
-    for (; *s != '\0'; ++s)
-        if (*s >= 'a' && *s <= 'z') *s = static_cast<char>(*s & ~0x20);
-}
 
 const TrAggrClass* findAggregate(const TrAggrClass* table, const char* name) {
     for (; table != nullptr && table->name != nullptr; ++table)
@@ -46,7 +42,7 @@ int resolve(char* list, int enable, int quiet, const TrClass* classes,
     for (;;) {
         GetToken(&p, token, sizeof token);
         if (token[0] == '\0') return 0;
-        upper7(token);
+        StrUpper7Bit(token);
         bool negated = token[0] == '-';
         const char* name = negated ? token + 1 : token;
         unsigned char value = enable && !negated ? 1 : 0;
@@ -93,16 +89,8 @@ bool categoryMask(char* list, int* mask) {
     return true;
 }
 
-char* duplicate(const char* text) {
-    if (text == nullptr) return nullptr;
-    size_t len = std::strlen(text);
-    char* copy = static_cast<char*>(arcMalloc(len + 1, kFlagSource, __LINE__));
-    if (copy != nullptr) std::memcpy(copy, text, len + 1);
-    return copy;
-}
-
 void setTestFlag(TestFlag* flag, int value, const char* text) {
-    char* copy = duplicate(text);
+    char* copy = text != nullptr ? StrDup(text) : nullptr;
     if (flag->text != nullptr) arcFree(flag->text, kFlagSource, __LINE__);
     flag->on = 1;
     flag->value = value;
@@ -180,7 +168,7 @@ int trProcTestFlags(char* list, const TestClass* table) {
         if (token[0] == '\0') return 0;
         char* valueText = std::strchr(token, ':');
         if (valueText != nullptr) *valueText++ = '\0';
-        upper7(token);
+        StrUpper7Bit(token);
 
         int value = 0;
         char* text = nullptr;

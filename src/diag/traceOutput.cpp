@@ -14,6 +14,7 @@
 #include "diag/traceInternal.h"
 #include "mem/checkedAlloc.h"
 #include "nls/nlsMessageApi.h"
+#include "text/strFunctions.h"
 
 using namespace trace_detail;
 
@@ -157,7 +158,7 @@ void renderBytes(const unsigned char* data, int len, CharForm form, Sink sink) {
             piece[n++] = kDigits[data[i] & 0xF];
         } else {
             // Bytes of other code sets are shown as they are until their tables are at hand.
-            piece[n++] = std::isprint(data[i]) ? static_cast<char>(data[i]) : '.';
+            piece[n++] = IsPrint(static_cast<char>(data[i])) ? static_cast<char>(data[i]) : '.';
         }
         sink(piece, n);
     }
@@ -386,7 +387,7 @@ int trPrintFormattedDump(void* addr, unsigned len, unsigned char width) {
         out.add("    ");
         for (unsigned k = 0; k < count; ++k) {
             unsigned char c = bytes[rowStart + k];
-            char one[2] = {std::isprint(c) ? static_cast<char>(c) : '.', '\0'};
+            char one[2] = {IsPrint(static_cast<char>(c)) ? static_cast<char>(c) : '.', '\0'};
             out.add(one);
         }
     };

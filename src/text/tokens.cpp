@@ -1,10 +1,10 @@
 #include "text/tokens.h"
 
-#include <cctype>
 #include <climits>
 #include <cstring>
 #include <cwchar>
-#include <cwctype>
+
+#include "text/strFunctions.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ size_t charLen(const char* p) {
 }
 
 bool spaceAt(const char* p) {
-    return charLen(p) == 1 && std::isspace(static_cast<unsigned char>(*p));
+    return charLen(p) == 1 && IsSpace(*p);
 }
 
 bool isQuote(int c) {
@@ -65,13 +65,12 @@ bool GetToken(wchar_t** pos, wchar_t* out, int size) {
     *out = L'\0';
     if (pos == nullptr || *pos == nullptr) return false;
     wchar_t* p = *pos;
-    while (*p != L'\0' && std::iswspace(static_cast<wint_t>(*p))) ++p;
+    while (*p != L'\0' && IsSpace(*p)) ++p;
     int used = 0;
-    while (*p != L'\0' && !std::iswspace(static_cast<wint_t>(*p)) && used < size - 1)
-        out[used++] = *p++;
+    while (*p != L'\0' && !IsSpace(*p) && used < size - 1) out[used++] = *p++;
     out[used] = L'\0';
     *pos = p;
-    return *p != L'\0' && std::iswspace(static_cast<wint_t>(*p));
+    return *p != L'\0' && IsSpace(*p);
 }
 
 int GetQuotedToken(char** pos, char* out) {
@@ -131,7 +130,7 @@ int GetQuotedToken(wchar_t** pos, wchar_t* out) {
     *out = L'\0';
     if (pos == nullptr || *pos == nullptr) return 0;
     wchar_t* p = *pos;
-    auto space = [](wchar_t c) { return std::iswspace(static_cast<wint_t>(c)) != 0; };
+    auto space = [](wchar_t c) { return IsSpace(c) != 0; };
     while (*p != L'\0' && space(*p)) ++p;
 
     if (*p == L'"' || *p == L'\'') {
