@@ -160,6 +160,7 @@ int FindSimple(char* name, const TestClass* table) {
 }
 
 int trProcTestFlags(char* list, const TestClass* table) {
+    ErrnoKeeper keep;
     if (list == nullptr || table == nullptr) return 0;
     char token[kTokenSize];
     char* p = list;
@@ -213,6 +214,7 @@ int trProcTestFlags(char* list) {
 }
 
 int trQueryTraceFlags() {
+    ErrnoKeeper keep;
     std::printf("Trace Class Table:\n");
     for (const TrClass* c = ClassTable; c->name != nullptr; ++c)
         std::printf("%s%s", c == ClassTable ? "" : ", ", c->name);
@@ -224,6 +226,7 @@ int trQueryTraceFlags() {
 }
 
 int trQueryTestFlags() {
+    ErrnoKeeper keep;
     std::printf("Test Class Table:\n");
     for (const TestClass* c = TestClassTable; c->name != nullptr; ++c)
         std::printf("%s%s", c == TestClassTable ? "" : ", ", c->name);

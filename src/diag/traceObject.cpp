@@ -118,6 +118,7 @@ void ObjectLock::release() {
 }  // namespace trace_detail
 
 int new_TraceObject(cliType_t clientType, unsigned long thread, trTidProc_t tidProc) {
+    ErrnoKeeper keep;
     if (traceObj != nullptr) return 0;
     TraceObject* t = &traceObjStatic;
     clearClassesButFirst();
@@ -162,6 +163,7 @@ int new_TraceObject(cliType_t clientType, unsigned long thread, trTidProc_t tidP
 }
 
 void delete_TraceObject() {
+    ErrnoKeeper keep;
     if (TraceObject* t = traceObj) {
         // A destination still open would otherwise stay open for the rest of the process.
         if (t->stream.load() != nullptr) trClose(0);
@@ -200,6 +202,7 @@ int trTIDProc(char* banner, char* tidText) {
 }
 
 int trSetTraceFileNameNoLink(char* name) {
+    ErrnoKeeper keep;
     TraceObject* t = traceObj;
     char bare[kTokenSize];
     if (t == nullptr || !validName(name) || !unquote(name, bare) || *bare == '\0') {

@@ -268,7 +268,7 @@ int trPrintf(const char* file, unsigned line, const wchar_t* fmt, ...) {
 int trPrint(const char* fmt, ...) {
     ErrnoKeeper keep;
     if (!trCanOutPut()) return 0;
-    char buf[kTextSize - 1];
+    char buf[kTextSize];
     va_list args;
     va_start(args, fmt);
     int rc = std::vsnprintf(buf, sizeof buf, fmt, args);
@@ -283,10 +283,10 @@ int trPrint(const wchar_t* fmt, ...) {
     wchar_t wide[kTextSize];
     va_list args;
     va_start(args, fmt);
-    int rc = std::vswprintf(wide, kTextSize - 1, fmt, args);
+    int rc = std::vswprintf(wide, kTextSize, fmt, args);
     va_end(args);
-    if (rc < 0) wide[kTextSize - 2] = L'\0';
-    char buf[kTextSize - 1];
+    if (rc < 0) wide[kTextSize - 1] = L'\0';
+    char buf[kTextSize];
     appendWide(buf, sizeof buf, 0, wide);
     trOutTrMessage(buf);
     return rc;
