@@ -3,7 +3,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -32,7 +31,8 @@ void appendWide(char* buf, size_t size, size_t used, const wchar_t* wide) {
 }
 
 // The date and time texts of the present second. Formatting them is the dearest part of a
-// line, and they change once a second: each thread keeps the texts of the last second it saw.
+// line, and they change once a second: each thread keeps the texts of the last second it saw
+// (so a change of the locale's formats shows from the next second on).
 struct StampTexts {
     time_t second = -1;
     unsigned long micros = 0;
@@ -123,10 +123,7 @@ int emit(const char* head, const char* text, size_t checkLen, bool raw) {
         }
         err = errno;
     }
-    if (rc < 0) {
-        reportWriteFailure(raw, err);
-        return static_cast<int>(rc);
-    }
+    if (rc < 0) reportWriteFailure(raw, err);
     return static_cast<int>(rc);
 }
 
