@@ -8,7 +8,7 @@
 
 #include "snapshot/DssSnapshotProvider.h"
 
-class DSnapshotProvider : public DssSnapshotProvider {
+class PISNP_API DSnapshotProvider : public DssSnapshotProvider {
   public:
     DSnapshotProvider(unsigned int id, bkpSnapVolumeList_t* list, char* preCmd, char* postCmd,
                       unsigned int p1, unsigned int p2, unsigned int p3, unsigned int p4,
@@ -53,6 +53,7 @@ class DSnapshotProvider : public DssSnapshotProvider {
 
 // Builds a volume manager provider; null (traced) when it cannot be allocated. The caller owns
 // the object.
-DssSnapshotProvider* createSnapProvider(unsigned int id, bkpSnapVolumeList_t* list, char* preCmd,
-                                        char* postCmd, unsigned int p1, unsigned int p2,
-                                        unsigned int p3, unsigned int p4, void* context);
+PISNP_API DssSnapshotProvider* createSnapProvider(unsigned int id, bkpSnapVolumeList_t* list,
+                                                  char* preCmd, char* postCmd, unsigned int p1,
+                                                  unsigned int p2, unsigned int p3, unsigned int p4,
+                                                  void* context);

@@ -20,6 +20,13 @@ DssGlobalData* snapshotGlobalDataP = nullptr;
 // caller this long; callers that probe handles should expect it.
 constexpr unsigned int kLookupRetrySeconds = 1;
 
+// Search of the list, without the retry; the caller holds the lock.
+DssSnapshotProvider* findByID(DFcgLinkedList* list, unsigned int id) {
+    DssSnapshotProviderCompare byID;
+    DFcgAbstractListItem* item = list->FindItem(&id, &byID);
+    return item == nullptr ? nullptr : static_cast<DssSnapshotProvider*>(item->data);
+}
+
 }  // namespace
 
 // ---- static entry points ----
@@ -277,22 +284,16 @@ int DssGlobalData::RemoveSnapshotInstance(unsigned int id) {
     return rc;
 }
 
-DssSnapshotProvider* DssGlobalData::findByID(unsigned int id) {
-    DssSnapshotProviderCompare byID;
-    DFcgAbstractListItem* item = instanceList->FindItem(&id, &byID);
-    return item == nullptr ? nullptr : static_cast<DssSnapshotProvider*>(item->data);
-}
-
 DssSnapshotProvider* DssGlobalData::GetSnapshotInstanceByID(unsigned int id) {
     Lock();
-    DssSnapshotProvider* provider = findByID(id);
+    DssSnapshotProvider* provider = findByID(instanceList, id);
     if (provider == nullptr) {
         UnLock();
         SNAP_TRACE(
             "DssGlobalData::GetSnapshotInstanceByID(): ERROR: Snapshot instance %d is NULL.\n", id);
         psSuspendCPU(kLookupRetrySeconds);
         Lock();
-        provider = findByID(id);
+        provider = findByID(instanceList, id);
         if (provider == nullptr)
             SNAP_TRACE(
                 "DssGlobalData::GetSnapshotInstanceByID(): ERROR2: Snapshot instance %d is still "

@@ -15,12 +15,13 @@
 
 #include "bkpSnapshot.h"
 #include "piPlugin.h"
+#include "pisnp_export.h"
 
 class DFcgLinkedList;
 class DssSnapshotProvider;
 struct MutexDesc;
 
-class DssGlobalData {
+class PISNP_API DssGlobalData {
   public:
     // Creates the registry, or (*existed = 1) applies the provider information to the one that
     // exists. 0, 102 without memory, 24 when the attribute record holds no valid provider type.
@@ -68,9 +69,6 @@ class DssGlobalData {
     static void operator delete(void* p) noexcept;
 
   private:
-    // Search of the list under the lock, without the retry.
-    DssSnapshotProvider* findByID(unsigned int id);
-
     unsigned int nextSnapshotID;
     unsigned int snapProviderHandle;
     unsigned int instanceCount;

@@ -6,12 +6,14 @@
 // allocator, and allocation failure yields null rather than an exception.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 
 #include "bkpSnapshot.h"
+#include "pisnp_export.h"
 #include "text/DString.h"
 
-class DssSnapshotProvider {
+class PISNP_API DssSnapshotProvider {
   public:
     DssSnapshotProvider(unsigned int id, bkpSnapVolumeList_t* list, char* preCmd, char* postCmd,
                         unsigned int p1, unsigned int p2, unsigned int p3, unsigned int p4,
@@ -39,8 +41,10 @@ class DssSnapshotProvider {
     // The command's text, or null when there is none.
     char* getPreSnapshotCmd();
     char* getPostSnapshotCmd();
-    void setStatusCallbackRunning(int running) { statusCallbackRunning = running; }
-    int getStatusCallbackRunning() const { return statusCallbackRunning; }
+    // The flag is written by the host's status-callback thread and read by the thread that
+    // terminates the snapshot, which must not delete the provider while it is 1.
+    void setStatusCallbackRunning(int running) { statusCallbackRunning.store(running); }
+    int getStatusCallbackRunning() const { return statusCallbackRunning.load(); }
     // The provider's private copy of the volume list; null when it was created without one.
     bkpSnapVolumeList_t* getVolumeList() const { return volumeList; }
 
@@ -67,5 +71,6 @@ class DssSnapshotProvider {
     unsigned int reserved1;
     unsigned long long reserved2;
     unsigned int reserved3;
-    int statusCallbackRunning;
+    std::atomic<int> statusCallbackRunning;
+    static_assert(sizeof(std::atomic<int>) == 4 && std::atomic<int>::is_always_lock_free);
 };

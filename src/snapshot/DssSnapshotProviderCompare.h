@@ -2,8 +2,9 @@
 #pragma once
 
 #include "containers/DFccAbstractCompare.h"
+#include "pisnp_export.h"
 
-class DssSnapshotProviderCompare : public DFccAbstractCompare {
+class PISNP_API DssSnapshotProviderCompare : public DFccAbstractCompare {
   public:
     // item is a DssSnapshotProvider*, key points to an unsigned 32-bit ID: 0 when the provider
     // has that ID, 1 when its ID is greater, 2 when it is less.

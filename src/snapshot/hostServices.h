@@ -10,7 +10,7 @@
 #include "piPlugin.h"
 
 // The host services object; null until piSnapshotInit, never cleared afterwards.
-extern piHostServices_t* sharedUtilP;
+PISNP_API extern piHostServices_t* sharedUtilP;
 
 // One trace line to the host, with the caller's source file name and line: SNAP_TRACE(fmt, ...).
 // errno is left as it was, whatever the host's operation does with it.

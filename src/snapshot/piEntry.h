@@ -3,11 +3,12 @@
 #pragma once
 
 #include "piPlugin.h"
+#include "pisnp_export.h"
 
 // All zero until piQueryApp has filled it through getSnapAttrib.
-extern piSnapAttrib_t gSnapAttrib;
+PISNP_API extern piSnapAttrib_t gSnapAttrib;
 
 // "libPiSNP.so".
-const char* getSnapLibName();
+PISNP_API const char* getSnapLibName();
 // Fills gSnapAttrib with the provider's attributes and returns its address.
-piSnapAttrib_t* getSnapAttrib();
+PISNP_API piSnapAttrib_t* getSnapAttrib();

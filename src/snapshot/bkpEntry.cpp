@@ -1,0 +1,283 @@
+// The snapshot entry points that the host calls between piSnapshotInit and piTerminate.
+//
+// Each is thin: it checks its arguments, finds the provider for the host's handle in the
+// registry, calls one provider operation and turns the outcome into a 16-bit code. The
+// initialising ones also create and register providers, and forget them again at once when
+// initialisation or preparation fails, after keeping the provider's error record in the registry
+// so that the host can still ask for it.
+#include <cstring>
+
+#include "bkpSnapshot.h"
+#include "date/timers.h"
+#include "mem/checkedAlloc.h"
+#include "os/cmdExecute.h"
+#include "os/threads.h"
+#include "snapshot/DSnapshotProvider.h"
+#include "snapshot/DssGlobalData.h"
+#include "snapshot/hostServices.h"
+#include "text/strFunctions.h"
+
+namespace {
+
+constexpr int16_t kUnknownHandle = -1;
+constexpr int16_t kNoProvider = 1;
+constexpr int16_t kInvalidParameter = 2;
+constexpr int16_t kPreCommandFailed = 3;
+constexpr int16_t kPostCommandFailed = 4;
+constexpr int16_t kHandleToPrepareNotFound = 24;
+constexpr int16_t kObfUnknownHandle = 102;
+
+// How long termination keeps a provider alive for a status callback still inside it, and how
+// often it looks.
+constexpr unsigned int kCallbackWaitSeconds = 20;
+constexpr int kCallbackPollMs = 1000;
+
+constexpr char kSetFn[] = "bkpInitializeSnapshotSet";
+
+int16_t code16(int rc) {
+    return static_cast<int16_t>(rc);
+}
+
+// Creates a provider for a new handle and registers it. The new ID reaches the host through
+// *handle at once, even when creation fails later. 0 with *out set, or the code to return.
+int createProvider(bkpSnapVolumeList_t* volumes, bkpSnapshotInitIn_t* in, unsigned int* handle,
+                   DssSnapshotProvider** out) {
+    unsigned int id = DssGlobalData::gdGetNextSnapshotID();
+    *handle = id;
+    if (in->snapParam2Set == 0) in->snapParam2 = in->snapParam1;
+    DssSnapshotProvider* provider =
+        createSnapProvider(id, volumes, in->preSnapshotCmd, in->postSnapshotCmd, in->snapParam1,
+                           in->snapParam2, in->snapParam3, in->snapParam4, in->snapContext);
+    if (provider == nullptr) {
+        SNAP_TRACE("bkpInitializeSnapshot(): No more memory\n");
+        return kNoProvider;
+    }
+    int rc = DssGlobalData::gdAddSnapshotInstance(provider);
+    if (rc != 0) {
+        // Not registered, so nothing would ever find it again to delete it.
+        delete provider;
+        return rc;
+    }
+    *out = provider;
+    return 0;
+}
+
+// Keeps the provider's error record for the host, then forgets the provider.
+void forgetAfterFailure(DssSnapshotProvider* provider) {
+    bkpSnapshotErrorInfo_t error{};
+    provider->getErrorInfo(&error);
+    DssGlobalData::gdSetSnapError(&error);
+    DssGlobalData::gdRemoveSnapshotInstance(provider->getSnapshotID());
+    delete provider;
+}
+
+// Runs one of the host's commands through the shell, waiting for it, and returns its code.
+int runHostCommand(char* command) {
+    // The command runs from a copy of its own, out of the provider's reach; without memory for
+    // the copy the provider's text serves as well, since running a command only reads it.
+    char* copy = StrDup(command);
+    int rc = psCmdExecute(copy != nullptr ? copy : command, 1, nullptr, 0);
+    if (copy != nullptr) ARC_FREE(copy);
+    return rc;
+}
+
+// Waits until a status callback running in another thread has left the provider, or the time
+// is up. Always pauses at least once.
+void waitForStatusCallback(DssSnapshotProvider* provider) {
+    void* timer = dsCreateTimer();
+    dsStartTimer(timer, kCallbackWaitSeconds);
+    // Without a timer the pauses themselves bound the wait.
+    unsigned int pauses = 0;
+    for (;;) {
+        psThreadDelay(kCallbackPollMs);
+        ++pauses;
+        if (provider->getStatusCallbackRunning() != 1) break;
+        if (timer != nullptr ? dsHasTimerPopped(timer) : pauses >= kCallbackWaitSeconds) break;
+    }
+    if (timer != nullptr) dsDestroyTimer(timer);
+}
+
+}  // namespace
+
+int16_t bkpInitializeSnapshotSet(void*, bkpSnapshotInitIn_t* in, unsigned int mode,
+                                 unsigned int* handle) {
+    SNAP_TRACE("%s(): enter\n", kSetFn);
+    if (in == nullptr || handle == nullptr) {
+        SNAP_TRACE("%s(): ERROR: Invalid parameter\n", kSetFn);
+        return kInvalidParameter;
+    }
+    switch (mode) {
+        case BKP_SNAPSET_MODE_CREATE: {
+            DssSnapshotProvider* provider = nullptr;
+            int rc = createProvider(nullptr, in, handle, &provider);
+            if (rc != 0) return code16(rc);
+            rc = provider->initializeSnapshotSet();
+            if (rc == 0) return 0;
+            SNAP_TRACE("%s(): Error %d initializing snapshot set\n", kSetFn, rc);
+            forgetAfterFailure(provider);
+            return code16(rc);
+        }
+        case BKP_SNAPSET_MODE_PREPARE: {
+            DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(*handle);
+            if (provider == nullptr) {
+                SNAP_TRACE("%s(): Unable to find snapshot set handle '%d'\n", kSetFn, *handle);
+                return kHandleToPrepareNotFound;
+            }
+            // A set whose preparation fails stays usable; the failure is only worth a line.
+            int rc = provider->beginPrepareSnapshot();
+            if (rc != 0) SNAP_TRACE("%s(): Error '%d' preparing snapshot\n", kSetFn, rc);
+            return 0;
+        }
+        default:
+            SNAP_TRACE("%s(): ERROR: Invalid snap set mode '%d\n", kSetFn, mode);
+            return kInvalidParameter;
+    }
+}
+
+int16_t bkpInitializeSnapshot(bkpSnapVolumeList_t* volumes, bkpSnapshotInitIn_t* in,
+                              unsigned int mode, unsigned int* handle, unsigned int initArg) {
+    SNAP_TRACE("bkpInitializeSnapshot(): Entering...\n");
+    if (volumes == nullptr || in == nullptr || handle == nullptr ||
+        (mode != BKP_SNAP_MODE_CREATE_AND_PREPARE && mode != BKP_SNAP_MODE_CREATE &&
+         mode != BKP_SNAP_MODE_PREPARE)) {
+        SNAP_TRACE("bkpInitializeSnapshot(): ERROR: Invalid parameter\n");
+        return kInvalidParameter;
+    }
+
+    DssSnapshotProvider* provider = nullptr;
+    if (mode == BKP_SNAP_MODE_PREPARE) {
+        provider = DssGlobalData::gdGetSnapshotInstance(*handle);
+        if (provider == nullptr) {
+            SNAP_TRACE("bkpInitializeSnapshot(): Unable to find snapHandle %d\n", *handle);
+            return kHandleToPrepareNotFound;
+        }
+    } else {
+        int rc = createProvider(volumes, in, handle, &provider);
+        if (rc != 0) return code16(rc);
+        rc = provider->initializeSnapshot(initArg, in->initFlag);
+        if (rc != 0) {
+            SNAP_TRACE("bkpInitializeSnapshot(): Error %d initializing snapshot\n", rc);
+            forgetAfterFailure(provider);
+            return code16(rc);
+        }
+        if (mode == BKP_SNAP_MODE_CREATE) return 0;
+    }
+
+    int rc = provider->beginPrepareSnapshot();
+    if (rc == 0) return 0;
+    SNAP_TRACE("bkpInitializeSnapshot(): Error %d preparing snapshot\n", rc);
+    // A snapshot that cannot be prepared is forgotten, whichever call made it.
+    bkpSnapshotErrorInfo_t error{};
+    provider->getErrorInfo(&error);
+    DssGlobalData::gdSetSnapError(&error);
+    provider->cleanUpOnError(bkpStopAfterFailedPrepare);
+    DssGlobalData::gdRemoveSnapshotInstance(provider->getSnapshotID());
+    delete provider;
+    return code16(rc);
+}
+
+int16_t bkpTerminateSnapshot(unsigned int handle) {
+    SNAP_TRACE("bkpTerminateSnapshot(): Entering...\n");
+    DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle);
+    if (provider == nullptr) return kUnknownHandle;
+
+    int deleteRc = provider->deleteSnapshot();
+    // The host may be inside bkpSnapshotStatusCallback on another thread; the provider must
+    // outlive that call.
+    waitForStatusCallback(provider);
+
+    bkpSnapshotErrorInfo_t error{};
+    provider->getErrorInfo(&error);
+    DssGlobalData::gdSetSnapError(&error);
+    int removeRc = DssGlobalData::gdRemoveSnapshotInstance(provider->getSnapshotID());
+    delete provider;
+    return code16(deleteRc != 0 ? deleteRc : removeRc);
+}
+
+int16_t bkpStartSnapshot(unsigned int handle, bkpSnapshotStartOut_t* out) {
+    SNAP_TRACE("bkpStartSnapshot(): Entering...\n");
+    DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle);
+    if (provider == nullptr || out == nullptr) return kUnknownHandle;
+    int rc = provider->endPrepareSnapshot();
+    if (rc != 0) return code16(rc);
+    std::memset(&out->props, 0, sizeof out->props);
+    out->props.propsVersion = 1;
+    return code16(provider->startSnapshot(&out->props));
+}
+
+int16_t bkpPreStartSnapshot(unsigned int handle, bkpSnapshotCmdRec_t* rec) {
+    SNAP_TRACE("bkpPreStartSnapshot(): Entering...\n");
+    DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle);
+    if (provider == nullptr || rec == nullptr) return kUnknownHandle;
+    char* command = provider->getPreSnapshotCmd();
+    if (command == nullptr) return 0;
+    rec->cmdRc = runHostCommand(command);
+    return rec->cmdRc != 0 ? kPreCommandFailed : 0;
+}
+
+int16_t bkpPostStartSnapshot(unsigned int handle, bkpSnapshotCmdRec_t* rec) {
+    SNAP_TRACE("bkpPostStartSnapshot(): Entering...\n");
+    DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle);
+    if (provider == nullptr || rec == nullptr) return kUnknownHandle;
+    if (rec->postNeedsPre == 1 && provider->getPreSnapshotCmd() == nullptr) return 0;
+    char* command = provider->getPostSnapshotCmd();
+    if (command == nullptr) return 0;
+    rec->cmdRc = runHostCommand(command);
+    return rec->cmdRc != 0 ? kPostCommandFailed : 0;
+}
+
+int16_t bkpEndSnapshot(unsigned int handle, arcBool_t flag) {
+    SNAP_TRACE("bkpEndSnapshot(): Entering...\n");
+    DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle);
+    if (provider == nullptr) return kUnknownHandle;
+    return code16(provider->endSnapshot(flag));
+}
+
+int16_t bkpOBFGetInfo(unsigned int handle, bkpOBFInfo_t* info) {
+    SNAP_TRACE("bkpOBFGetInfo(): Entering...\n");
+    DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle);
+    if (provider == nullptr) return kObfUnknownHandle;
+    info->obfVersion = 1;
+    return code16(provider->getOBFInfo(&info->extents, info->info1, info->info2));
+}
+
+// Not traced: it may run on another host thread while the snapshot is being terminated.
+int16_t bkpSnapshotStatusCallback(unsigned int handle, bkpSnapshotStatus* status) {
+    DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle);
+    if (provider == nullptr || status == nullptr) return kUnknownHandle;
+    provider->setStatusCallbackRunning(1);
+    std::memset(status, 0, sizeof *status);
+    int rc = provider->snapshotStatusCallback(status);
+    // Once this is 0 a terminating thread may delete the provider: nothing may touch it after.
+    provider->setStatusCallbackRunning(0);
+    return code16(rc);
+}
+
+int16_t bkpSnapshotGetErrorInfo(unsigned int handle, bkpSnapshotErrorInfo_t* info) {
+    SNAP_TRACE("bkpSnapshotGetErrorInfo(): Entering...\n");
+    if (info == nullptr) return kUnknownHandle;
+    std::memset(info, 0, sizeof *info);
+    // A snapshot that failed is already forgotten; its error was kept in the registry.
+    if (DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle))
+        provider->getErrorInfo(info);
+    else
+        DssGlobalData::gdGetSnapError(info);
+    return 0;
+}
+
+int16_t bkpCancelSnapshot(unsigned int handle, unsigned int value) {
+    SNAP_TRACE("bkpCancelSnapshot(): Entering...\n");
+    DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle);
+    if (provider == nullptr) return kUnknownHandle;
+    return code16(provider->cancelSnapshot(value));
+}
+
+int16_t bkpSnapshotAction(unsigned int handle, piSnapshotActionIn_t* in,
+                          piSnapshotActionOut_t* out) {
+    SNAP_TRACE("bkpSnapshotAction(): Entering...\n");
+    DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle);
+    if (provider == nullptr) return kUnknownHandle;
+    int rc = provider->snapshotAction(in, out);
+    SNAP_TRACE("bkpSnapshotAction(): Exiting with rc: <%d>\n", rc);
+    return code16(rc);
+}

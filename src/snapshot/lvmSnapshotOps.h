@@ -1,0 +1,43 @@
+// Helpers of the volume manager provider's real work (lvmSnapshotOps.cpp), and the local-time
+// conversion that names its snapshots.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+#include "pisnp_export.h"
+
+// localtime_r of *t into *out; when that fails, of 172800 (two days after the epoch) instead, so
+// that callers always get a usable date. Returns what the last localtime_r returned.
+PISNP_API tm* psLocalTime(const time_t* t, tm* out);
+
+namespace lvmops {
+
+// Catalog messages that the host reports when a volume manager command fails.
+inline constexpr int kMsgCreateFailed = 5250;
+inline constexpr int kMsgRemoveFailed = 8103;
+
+// Return codes of the provider's volume manager operations.
+inline constexpr int kNoMemory = 1;
+inline constexpr int kNoFreeName = 5;
+inline constexpr int kCreateFailed = 5;
+inline constexpr int kRemoveFailed = 24;
+
+// Names are tried this often, a pause of kRetryPauseSeconds apart, before giving up.
+inline constexpr int kMaxNamePauses = 5;
+inline constexpr unsigned int kRetryPauseSeconds = 1;
+
+// Snapshot size in KiB: one hundredth of the product of the two factors in bytes. The product
+// wraps modulo 2^64, as the volume list's factors are unsigned 64-bit.
+uint64_t snapshotSizeKiB(uint64_t sizeFactor1, uint64_t sizeFactor2);
+
+// Room for a snapshot name in the provider's buffer, given the volume group's name length.
+inline constexpr size_t snapshotNameRoom(size_t volumeGroupLength) {
+    return volumeGroupLength + 41;
+}
+
+// Writes "bkpsnapshot_date_<month>_<day>_<year>_time_<hour>.<minute>.<second>" (no padding) into
+// buf, truncated to room bytes.
+void formatSnapshotName(char* buf, size_t room, const tm& when);
+
+}  // namespace lvmops
