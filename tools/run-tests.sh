@@ -38,7 +38,7 @@ TSAN_OPTIONS=halt_on_error=1 ctest --test-dir "$out/tsan" --output-on-failure -j
 step "fuzzers (libFuzzer, clang)"
 CC=clang CXX=clang++ cmake -S . -B "$out/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
       -DPISNP_FUZZ=ON -DPISNP_TESTS=OFF -DPISNP_BENCH=OFF >/dev/null
-cmake --build "$out/fuzz" -j "$jobs"
+cmake --build "$out/fuzz" -j "$jobs" --target fuzzers
 for f in "$out"/fuzz/fuzz/fuzz_*; do
     [ -x "$f" ] || continue
     echo "fuzzing $(basename "$f")"

@@ -2,4 +2,30 @@
 // as it does in logging mode 0.
 #include "diag/messageLog.h"
 
-int LogMsg(char*) { return 0; }
+#include <cstring>
+
+#include "diag/globalRC.h"
+#include "nls/nlsMessageApi.h"
+
+int LogMsg(char*) {
+    return 0;
+}
+
+int nlLogvsprintf(char*& out, int msgNum, va_list args) {
+    if (gRC != nullptr) gRC->set(msgNum);
+    unsigned char sev = 0;
+    nlVmessageSev(out, msgNum, args, &sev);
+    if (out == nullptr) return 0;
+    if (sev >= kSevWarning) LogMsg(out);
+    return static_cast<int>(std::strlen(out));
+}
+
+char* nlLogMessage(char*& out, int msgNum, ...) {
+    unsigned char sev = 0;
+    va_list args;
+    va_start(args, msgNum);
+    nlVmessageSev(out, msgNum, args, &sev);
+    va_end(args);
+    if (out != nullptr && sev >= kSevWarning) LogMsg(out);
+    return out;
+}

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "diag/hostAnchor.h"
 #include "diag/trace.h"
 #include "mem/checkedAlloc.h"
 #include "os/pkSignalHandler.h"
@@ -49,9 +50,14 @@ const char* shutdownName(int sig) {
     }
 }
 
-// The host's anchor would name the thread; the library has none of its own.
+// The host names its threads through its anchor; without one (or without a descriptor for
+// this thread) the thread is "Unknown".
 const char* currentThreadName() {
-    return "Unknown";
+    if (GAnchorP == nullptr) return "Unknown";
+    HostThreadDesc* desc = GAnchorP->getThreadDesc(0);
+    if (desc == nullptr) return "Unknown";
+    const char* name = desc->getName();
+    return name != nullptr && *name != '\0' ? name : "Unknown";
 }
 
 }  // namespace

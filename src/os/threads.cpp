@@ -12,6 +12,7 @@
 #include <mutex>
 #include <new>
 
+#include "diag/instrument.h"
 #include "diag/trace.h"
 #include "mem/checkedAlloc.h"
 #include "os/pkMutex.h"
@@ -181,6 +182,7 @@ int psAPIthreadCreate(ThreadCreate* desc, char* name) {
 
 void psThreadExit(void* value) {
     TRACE(TR_THREAD, "Thread %d exit called.\n", gettid());
+    instrObj.endThread(static_cast<unsigned long>(pthread_self()));
     pkTSD_callCleanUps();
     psMarkThreadAsCompleted();
     pthread_exit(value);

@@ -10,6 +10,12 @@
 #include <chrono>
 #include <thread>
 
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "diag/hostAnchor.h"
+#include "diag/trace.h"
 #include "mem/checkedAlloc.h"
 #include "os/mutexes.h"
 #include "support/allocTracker.h"
@@ -77,6 +83,10 @@ TEST(Signals, SignalSetupThenShutdownMakesMutexWrappersInert) {
 }
 
 TEST(Signals, SignalOfTrapAbortsProcess) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the trap handler traces and logs before it aborts, which ThreadSanitizer "
+                    "reports as a signal-unsafe call";
+#endif
     int status = inChild([] {
         void* block = nullptr;
         if (psSetupSignals(&block) != 0) return 1;
@@ -132,6 +142,59 @@ TEST(Signals, SignalSetupRefusesWithoutMemoryOrPlaceForBlock) {
     });
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 0) << "failed check number";
+}
+
+}  // namespace
+
+namespace {
+
+class NamedThread final : public HostThreadDesc {
+  public:
+    const char* getName() override { return "Worker"; }
+    int getNumber() override { return 7; }
+};
+
+class FakeAnchor final : public HostAnchor {
+  public:
+    void anchorSlot0() override {}
+    void anchorSlot1() override {}
+    HostThreadDesc* getThreadDesc(int which) override { return which == 0 ? &desc : nullptr; }
+    NamedThread desc;
+};
+
+void noTid(char* banner, char*) {
+    banner[0] = '\0';
+}
+
+TEST(Signals, SignalOfTrapNamesThreadThroughHostAnchor) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the trap handler traces and logs before it aborts, which ThreadSanitizer "
+                    "reports as a signal-unsafe call";
+#endif
+    char dir[] = "/tmp/pisnp-trap-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string path = std::string(dir) + "/trace.out";
+    int status = inChild([&] {
+        static FakeAnchor anchor;
+        GAnchorP = &anchor;
+        new_TraceObject(ctCLBackup, 0, noTid);
+        char classes[] = "THREAD GENERAL -PREFIX -TIMESTAMP";
+        trEnable(classes, 1);
+        trSetMaxTraceSize(1);
+        if (trBegin(path.data(), 0) != 0) return 1;
+        void* block = nullptr;
+        if (psSetupSignals(&block) != 0) return 2;
+        raise(SIGFPE);
+        return 3;
+    });
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    std::ifstream in(path);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Worker thread "), std::string::npos) << text;
+    EXPECT_NE(text.find(" terminating on signal 8\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Worker thread, fatal error, signal 8\n"), std::string::npos) << text;
+    unlink(path.c_str());
+    rmdir(dir);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "piPlugin.h"
@@ -12,6 +13,12 @@
 #include "text/DString.h"
 
 namespace snaptest {
+
+// One call of the host's message operation, with its inserts as text (numbers in decimal).
+struct MessageCall {
+    int number;
+    std::vector<std::string> inserts;
+};
 
 // The library's shared empty string is made on first use and lives on. Making it before any
 // test runs keeps it out of the allocation trackers' live counts.
@@ -49,6 +56,7 @@ class FakeHost {
     void clear() {
         lines_.clear();
         messages_.clear();
+        messageCalls_.clear();
     }
     // True when some recorded line contains text.
     bool traced(const std::string& text) const {
@@ -63,6 +71,7 @@ class FakeHost {
         return n;
     }
     const std::vector<int>& messages() const { return messages_; }
+    const std::vector<MessageCall>& messageCalls() const { return messageCalls_; }
 
   private:
     static FakeHost*& current() {
@@ -78,7 +87,24 @@ class FakeHost {
         if (current() != nullptr) current()->lines_.emplace_back(text);
     }
     static void message(piHostServices_t*, char*, int msgNum, ...) {
-        if (current() != nullptr) current()->messages_.push_back(msgNum);
+        if (current() == nullptr) return;
+        current()->messages_.push_back(msgNum);
+        // A host knows each message's inserts from its catalog; these are the ones the plug-in
+        // sends: 's' a string, 'd' an int.
+        const char* kinds = msgNum == 5250 ? "ssdsd" : msgNum == 8103 ? "sssdsd" : "";
+        MessageCall call{msgNum, {}};
+        va_list args;
+        va_start(args, msgNum);
+        for (const char* k = kinds; *k != '\0'; ++k) {
+            if (*k == 's') {
+                const char* s = va_arg(args, const char*);
+                call.inserts.emplace_back(s != nullptr ? s : "(null)");
+            } else {
+                call.inserts.push_back(std::to_string(va_arg(args, int)));
+            }
+        }
+        va_end(args);
+        current()->messageCalls_.push_back(std::move(call));
     }
 
     piHostOps_t ops_{};
@@ -87,6 +113,7 @@ class FakeHost {
     piHostServices_t* previous_ = nullptr;
     std::vector<std::string> lines_;
     std::vector<int> messages_;
+    std::vector<MessageCall> messageCalls_;
 };
 
 }  // namespace snaptest

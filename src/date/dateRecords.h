@@ -1,0 +1,20 @@
+// Date records: nfDate keeps its year most significant byte first so that records compare
+// byte by byte and can be written to files as they are.
+#pragma once
+
+struct nfDate {
+    unsigned char year[2];  // big-endian
+    unsigned char month;
+    unsigned char day;
+    unsigned char hour;
+    unsigned char minute;
+    unsigned char second;
+};
+static_assert(sizeof(nfDate) == 7);
+
+// The current local time.
+void dateLocal(nfDate* date);
+// The current local time, and the microseconds of the present second.
+void GetTimeOfDay(nfDate* date, long* microseconds);
+// Date and time texts in the locale's formats; each buffer needs 15 bytes. Either may be null.
+int dateFmt(nfDate* date, char* dateText, char* timeText);

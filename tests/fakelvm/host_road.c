@@ -1,0 +1,542 @@
+/* A host written in C against include/ only that drives whole snapshots through libPiSNP.so,
+ * against the fake volume manager: run it through run-in-namespace.sh, which puts the fakes at
+ * /sbin and an empty tmpfs at /dev/$FAKELVM_VG.
+ * Usage: run-in-namespace.sh host_road path/to/libPiSNP.so */
+#include <dlfcn.h>
+#include <pthread.h>
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "bkpSnapshot.h"
+#include "piPlugin.h"
+
+static int passed, failed;
+
+#define CHECK(cond)                                                                  \
+    do {                                                                             \
+        if (cond) {                                                                  \
+            ++passed;                                                                \
+        } else {                                                                     \
+            ++failed;                                                                \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+        }                                                                            \
+    } while (0)
+
+/* ---- the host's side ---- */
+
+typedef struct {
+    piHostServices_t services;
+    unsigned char hostPrivate[512];
+} HostObject;
+
+static HostObject host;
+static piHostOps_t hostOps;
+static piHostOptions_t hostOptions;
+
+static int misdirectedTraceCalls;
+static char traceLog[512 * 1024];
+static size_t traceLen;
+static pthread_mutex_t traceMutex = PTHREAD_MUTEX_INITIALIZER;
+
+static void hostTrace(piHostServices_t* self, const char* file, int line, const char* fmt, ...) {
+    char text[4096];
+    va_list args;
+    va_start(args, fmt);
+    vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    pthread_mutex_lock(&traceMutex);
+    if (self != &host.services || file == NULL || strchr(file, '/') != NULL || line <= 0)
+        ++misdirectedTraceCalls;
+    size_t n = strlen(text);
+    if (traceLen + n + 1 < sizeof traceLog) {
+        memcpy(traceLog + traceLen, text, n + 1);
+        traceLen += n;
+    }
+    pthread_mutex_unlock(&traceMutex);
+}
+
+/* The last message, with its inserts as text, as a host would render them from its catalog. */
+static int messageCount, lastMsgNum;
+static char lastInserts[6][1024];
+
+static void hostMessage(piHostServices_t* self, char* buf, int msgNum, ...) {
+    (void)self;
+    (void)buf;
+    ++messageCount;
+    lastMsgNum = msgNum;
+    memset(lastInserts, 0, sizeof lastInserts);
+    const char* kinds = msgNum == 5250 ? "ssdsd" : msgNum == 8103 ? "sssdsd" : "";
+    va_list args;
+    va_start(args, msgNum);
+    for (int i = 0; kinds[i] != '\0'; ++i) {
+        if (kinds[i] == 's')
+            snprintf(lastInserts[i], sizeof lastInserts[i], "%s", va_arg(args, const char*));
+        else
+            snprintf(lastInserts[i], sizeof lastInserts[i], "%d", va_arg(args, int));
+    }
+    va_end(args);
+}
+
+static void clearHost(void) {
+    traceLen = 0;
+    traceLog[0] = '\0';
+    messageCount = 0;
+    lastMsgNum = 0;
+    memset(lastInserts, 0, sizeof lastInserts);
+}
+
+static int traced(const char* text) {
+    return strstr(traceLog, text) != NULL;
+}
+
+/* ---- the fake volume manager's side ---- */
+
+static const char* vg;
+static char logPath[1024], controlPath[1024], ranPath[1024];
+
+static void answer(const char* assignments) {
+    FILE* f = fopen(controlPath, "w");
+    if (f != NULL) {
+        fprintf(f, "%s\n", assignments);
+        fclose(f);
+    }
+}
+
+/* Number of lines in the fakes' log, and the last one. */
+static int logLines(char* last, size_t room) {
+    FILE* f = fopen(logPath, "r");
+    int n = 0;
+    char line[2048];
+    if (last != NULL) last[0] = '\0';
+    if (f == NULL) return 0;
+    while (fgets(line, sizeof line, f) != NULL) {
+        ++n;
+        line[strcspn(line, "\n")] = '\0';
+        if (last != NULL) snprintf(last, room, "%s", line);
+    }
+    fclose(f);
+    return n;
+}
+
+static int nodeExists(const char* devicePath) {
+    struct stat st;
+    return stat(devicePath, &st) == 0;
+}
+
+static void snapshotNameAt(time_t t, char* out, size_t room) {
+    struct tm tm;
+    localtime_r(&t, &tm);
+    snprintf(out, room, "bkpsnapshot_date_%d_%d_%d_time_%d.%d.%d", tm.tm_mon + 1, tm.tm_mday,
+             tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+}
+
+/* Makes the device nodes of the names of the seconds from..to (relative to now) exist. */
+static void occupyNames(int from, int to) {
+    time_t now = time(NULL);
+    for (int i = from; i <= to; ++i) {
+        char name[128], path[512];
+        snapshotNameAt(now + i, name, sizeof name);
+        snprintf(path, sizeof path, "/dev/%s/%s", vg, name);
+        FILE* f = fopen(path, "w");
+        if (f != NULL) fclose(f);
+    }
+}
+
+static void clearNodes(void) {
+    char cmd[512];
+    snprintf(cmd, sizeof cmd, "rm -f /dev/%s/bkpsnapshot_*", vg);
+    CHECK(system(cmd) == 0);
+}
+
+static double now(void) {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
+}
+
+/* ---- the library's side ---- */
+
+static piQueryApp_fn queryApp;
+static piSnapshotInit_fn snapshotInit;
+static piTerminate_fn terminate;
+static bkpInitializeSnapshotSet_fn initSet;
+static bkpInitializeSnapshot_fn initSnapshot;
+static bkpTerminateSnapshot_fn terminateSnapshot;
+static bkpStartSnapshot_fn startSnapshot;
+static bkpPreStartSnapshot_fn preStart;
+static bkpPostStartSnapshot_fn postStart;
+static bkpEndSnapshot_fn endSnapshot;
+static bkpOBFGetInfo_fn obfGetInfo;
+static bkpSnapshotStatusCallback_fn statusCallback;
+static bkpSnapshotGetErrorInfo_fn getErrorInfo;
+static bkpCancelSnapshot_fn cancelSnapshot;
+static bkpSnapshotAction_fn snapshotAction;
+
+static char source[256];
+static bkpSnapVolumeList_t volumes;
+
+static bkpSnapshotInitIn_t record(char* pre, char* post) {
+    bkpSnapshotInitIn_t in;
+    memset(&in, 0, sizeof in);
+    in.preSnapshotCmd = pre;
+    in.postSnapshotCmd = post;
+    return in;
+}
+
+/* ---- the checks ---- */
+
+static void wholeRoadInOneCall(void) {
+    char pre[1200], post[1200];
+    snprintf(pre, sizeof pre, "echo pre >> %s", ranPath);
+    snprintf(post, sizeof post, "echo post >> %s", ranPath);
+    bkpSnapshotInitIn_t in = record(pre, post);
+    unsigned int handle = 0;
+    clearHost();
+    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE_AND_PREPARE, &handle, 0) == 0);
+    CHECK(handle == 2); /* the start-up provider has 1 */
+    CHECK(traced("bkpInitializeSnapshot(): Entering...\n"));
+    CHECK(traced("DSnapshotProvider::DSnapshotProvider(): using root bin directory: </sbin/>\n"));
+
+    bkpSnapshotCmdRec_t cmd;
+    memset(&cmd, 0, sizeof cmd);
+    cmd.cmdRc = -5;
+    CHECK(preStart(handle, &cmd) == 0 && cmd.cmdRc == 0);
+
+    bkpSnapshotStartOut_t out;
+    memset(&out, 0xAB, sizeof out);
+    int before = logLines(NULL, 0);
+    CHECK(startSnapshot(handle, &out) == 0);
+    CHECK(out.reserved0[0] == 0xAB && out.reserved0[11] == 0xAB);
+    CHECK(out.props.propsVersion == 1);
+    char prefix[300];
+    snprintf(prefix, sizeof prefix, "/dev/%s/bkpsnapshot_date_", vg);
+    CHECK(strncmp(out.props.devicePath, prefix, strlen(prefix)) == 0);
+    CHECK(nodeExists(out.props.devicePath));
+    const char* name = strrchr(out.props.devicePath, '/') + 1;
+
+    char last[2048], expected[sizeof out.props.devicePath + 256];
+    CHECK(logLines(last, sizeof last) == before + 1);
+    snprintf(expected, sizeof expected, "lvcreate -L 1048576K -n %s -s %s", name, source);
+    CHECK(strcmp(last, expected) == 0);
+    snprintf(expected, sizeof expected,
+             "DSnapshotProvider::startSnapshot(): snap cmd: </sbin/lvcreate -L 1048576K -n %s "
+             "-s %s 1>/dev/null>\n",
+             name, source);
+    CHECK(traced(expected));
+
+    cmd.cmdRc = -5;
+    CHECK(postStart(handle, &cmd) == 0 && cmd.cmdRc == 0);
+    CHECK(endSnapshot(handle, 1) == 0);
+
+    char device[sizeof out.props.devicePath];
+    snprintf(device, sizeof device, "%s", out.props.devicePath);
+    double start = now();
+    CHECK(terminateSnapshot(handle) == 0);
+    CHECK(now() - start >= 0.95);
+    CHECK(!nodeExists(device));
+    logLines(last, sizeof last);
+    snprintf(expected, sizeof expected, "lvremove -f %s", device);
+    CHECK(strcmp(last, expected) == 0);
+    CHECK(messageCount == 0);
+
+    FILE* f = fopen(ranPath, "r");
+    char ran[64] = "";
+    if (f != NULL) {
+        size_t n = fread(ran, 1, sizeof ran - 1, f);
+        ran[n] = '\0';
+        fclose(f);
+    }
+    CHECK(strcmp(ran, "pre\npost\n") == 0);
+}
+
+static void createThenPrepare(void) {
+    bkpSnapshotInitIn_t in = record(NULL, NULL);
+    in.snapParam1 = 17;
+    unsigned int handle = 0;
+    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE, &handle, 0) == 0);
+    CHECK(in.snapParam2 == 17);
+    unsigned int again = handle;
+    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_PREPARE, &again, 0) == 0);
+    CHECK(again == handle);
+    bkpSnapshotStartOut_t out;
+    CHECK(startSnapshot(handle, &out) == 0);
+    CHECK(nodeExists(out.props.devicePath));
+    CHECK(terminateSnapshot(handle) == 0);
+    CHECK(!nodeExists(out.props.devicePath));
+}
+
+static void snapshotSets(void) {
+    bkpSnapshotInitIn_t in = record(NULL, NULL);
+    unsigned int set = 0;
+    int before = logLines(NULL, 0);
+    clearHost();
+    CHECK(initSet(NULL, &in, BKP_SNAPSET_MODE_CREATE, &set) == 0);
+    CHECK(initSet(NULL, &in, BKP_SNAPSET_MODE_PREPARE, &set) == 0);
+    CHECK(traced("bkpInitializeSnapshotSet(): Error '5' preparing snapshot\n"));
+    CHECK(initSet(NULL, &in, 3, &set) == 2);
+    CHECK(traced("bkpInitializeSnapshotSet(): ERROR: Invalid snap set mode '3\n"));
+    /* A set creates no volume, so terminating it removes none. */
+    CHECK(terminateSnapshot(set) == 0);
+    CHECK(logLines(NULL, 0) == before);
+}
+
+static void volumeManagerFailures(void) {
+    bkpSnapshotInitIn_t in = record(NULL, NULL);
+    unsigned int handle = 0;
+    bkpSnapshotStartOut_t out;
+
+    /* lvcreate fails and says why: its text reaches the host under 5250. */
+    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE_AND_PREPARE, &handle, 0) == 0);
+    answer("FAKELVM_LVCREATE_RC=5; FAKELVM_LVCREATE_ERR='  Insufficient free space: 256 extents'");
+    clearHost();
+    CHECK(startSnapshot(handle, &out) == 5);
+    CHECK(!nodeExists(out.props.devicePath));
+    CHECK(strncmp(out.props.devicePath, "/dev/", 5) == 0);
+    CHECK(messageCount == 1 && lastMsgNum == 5250);
+    CHECK(strcmp(lastInserts[0], "DSnapshotProvider::startSnapshot():") == 0);
+    CHECK(strcmp(lastInserts[1], "  Insufficient free space: 256 extents\n") == 0);
+    CHECK(strcmp(lastInserts[2], "5") == 0);
+    CHECK(strcmp(lastInserts[3], "lvmSnapshotOps.cpp") == 0);
+    CHECK(atoi(lastInserts[4]) > 0);
+    CHECK(traced("DSnapshotProvider::startSnapshot(): Exiting, rc=5\n"));
+
+    /* Failing silently: the same code, nothing to report. */
+    answer("FAKELVM_LVCREATE_RC=3");
+    clearHost();
+    CHECK(startSnapshot(handle, &out) == 5);
+    CHECK(messageCount == 0);
+
+    /* Removing the snapshot that was never made fails in the volume manager: 24 and 8103. */
+    answer("");
+    clearHost();
+    char expected[sizeof out.props.devicePath + 64];
+    snprintf(expected, sizeof expected, "/sbin/lvremove -f %s 1>/dev/null", out.props.devicePath);
+    CHECK(terminateSnapshot(handle) == 24);
+    CHECK(messageCount == 1 && lastMsgNum == 8103);
+    CHECK(strcmp(lastInserts[0], expected) == 0);
+    CHECK(strcmp(lastInserts[1], "DSnapshotProvider::deleteSnapshot():") == 0);
+    CHECK(strstr(lastInserts[2], "Failed to find logical volume") != NULL);
+    CHECK(strcmp(lastInserts[3], "5") == 0);
+    CHECK(strcmp(lastInserts[4], "lvmSnapshotOps.cpp") == 0);
+    CHECK(traced("DSnapshotProvider::deleteSnapshot(): Exiting, rc = 24"));
+
+    /* lvremove refuses a snapshot that exists: 24, the node stays, the handle is gone. */
+    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE_AND_PREPARE, &handle, 0) == 0);
+    CHECK(startSnapshot(handle, &out) == 0);
+    answer("FAKELVM_LVREMOVE_RC=5; FAKELVM_LVREMOVE_ERR='  Logical volume is in use'");
+    clearHost();
+    CHECK(terminateSnapshot(handle) == 24);
+    CHECK(messageCount == 1 && lastMsgNum == 8103);
+    CHECK(strcmp(lastInserts[2], "  Logical volume is in use\n") == 0);
+    CHECK(nodeExists(out.props.devicePath));
+    answer("");
+    clearNodes();
+}
+
+static void hostCommands(void) {
+    bkpSnapshotInitIn_t in = record("exit 3", "exit 4");
+    unsigned int both = 0, postOnly = 0;
+    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE, &both, 0) == 0);
+    bkpSnapshotCmdRec_t cmd;
+    memset(&cmd, 0, sizeof cmd);
+    CHECK(preStart(both, &cmd) == 3 && cmd.cmdRc == 3);
+    cmd.postNeedsPre = 1;
+    CHECK(postStart(both, &cmd) == 4 && cmd.cmdRc == 4);
+    CHECK(cancelSnapshot(both, 1) == 0);
+    CHECK(snapshotAction(both, NULL, NULL) == 0);
+
+    char post[1200];
+    snprintf(post, sizeof post, "echo late >> %s", ranPath);
+    in = record(NULL, post);
+    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE, &postOnly, 0) == 0);
+    remove(ranPath);
+    cmd.cmdRc = -5;
+    cmd.postNeedsPre = 1;
+    CHECK(postStart(postOnly, &cmd) == 0 && cmd.cmdRc == -5);
+    CHECK(access(ranPath, F_OK) != 0);
+    cmd.postNeedsPre = 0;
+    CHECK(postStart(postOnly, &cmd) == 0 && cmd.cmdRc == 0);
+    CHECK(access(ranPath, F_OK) == 0);
+    CHECK(preStart(postOnly, &cmd) == 0);
+    /* Both stay registered: the library's tear-down deletes them without removing volumes. */
+}
+
+static void unknownHandles(void) {
+    const unsigned int unknown = 4040;
+    unsigned int handle = unknown;
+    bkpSnapshotInitIn_t in = record(NULL, NULL);
+    bkpSnapshotStartOut_t out;
+    bkpOBFInfo_t obf;
+    bkpSnapshotStatus status;
+    CHECK(terminateSnapshot(unknown) == -1);
+    CHECK(startSnapshot(unknown, &out) == -1);
+    CHECK(obfGetInfo(unknown, &obf) == 102);
+    CHECK(statusCallback(unknown, &status) == -1);
+    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_PREPARE, &handle, 0) == 24);
+    CHECK(initSet(NULL, &in, BKP_SNAPSET_MODE_PREPARE, &handle) == 24);
+}
+
+/* Names that exist already are skipped, a second apart; when every name tried is taken the
+ * snapshot fails, is forgotten, and its error record can still be read. */
+static void nameRetries(void) {
+    bkpSnapshotInitIn_t in = record(NULL, NULL);
+    unsigned int handle = 0;
+    occupyNames(0, 1);
+    double start = now();
+    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE_AND_PREPARE, &handle, 0) == 0);
+    CHECK(now() - start >= 0.95);
+    bkpSnapshotStartOut_t out;
+    CHECK(startSnapshot(handle, &out) == 0);
+    CHECK(nodeExists(out.props.devicePath));
+    CHECK(terminateSnapshot(handle) == 0);
+    /* The occupied names are still there, so the one chosen was another. */
+    CHECK(!nodeExists(out.props.devicePath));
+    clearNodes();
+
+    occupyNames(-1, 10);
+    clearHost();
+    start = now();
+    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE_AND_PREPARE, &handle, 0) == 5);
+    CHECK(now() - start >= 4.9);
+    CHECK(traced("bkpInitializeSnapshot(): Error 5 preparing snapshot\n"));
+    bkpSnapshotErrorInfo_t info;
+    memset(&info, 0x6B, sizeof info);
+    CHECK(getErrorInfo(handle, &info) == 0);
+    CHECK(info.data[0] == 0 && info.data[sizeof info.data - 1] == 0);
+    CHECK(traced("is still NULL")); /* the handle was forgotten */
+    clearNodes();
+}
+
+static unsigned int callbackHandle;
+static volatile int terminating;
+static int callbackRc = -100;
+static unsigned char statusAfter[48];
+
+static void* hostStatusThread(void* arg) {
+    (void)arg;
+    while (!__atomic_load_n(&terminating, __ATOMIC_ACQUIRE)) usleep(1000);
+    /* Well inside termination's first pause of a second. */
+    usleep(300 * 1000);
+    bkpSnapshotStatus status;
+    memset(&status, 0xEE, sizeof status);
+    callbackRc = statusCallback(callbackHandle, &status);
+    memcpy(statusAfter, &status, sizeof statusAfter);
+    return NULL;
+}
+
+static void statusCallbackWhileTerminating(void) {
+    bkpSnapshotInitIn_t in = record(NULL, NULL);
+    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE_AND_PREPARE, &callbackHandle, 0) == 0);
+    bkpSnapshotStartOut_t out;
+    CHECK(startSnapshot(callbackHandle, &out) == 0);
+    pthread_t thread;
+    CHECK(pthread_create(&thread, NULL, hostStatusThread, NULL) == 0);
+    __atomic_store_n(&terminating, 1, __ATOMIC_RELEASE);
+    CHECK(terminateSnapshot(callbackHandle) == 0);
+    pthread_join(thread, NULL);
+    CHECK(callbackRc == 0);
+    CHECK(statusAfter[0] == 0 && statusAfter[47] == 0);
+    CHECK(!nodeExists(out.props.devicePath));
+}
+
+static int loadLibrary(const char* path) {
+    void* lib = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (lib == NULL) {
+        fprintf(stderr, "dlopen: %s\n", dlerror());
+        return 0;
+    }
+    *(void**)&queryApp = dlsym(lib, "piQueryApp");
+    *(void**)&snapshotInit = dlsym(lib, "piSnapshotInit");
+    *(void**)&terminate = dlsym(lib, "piTerminate");
+    *(void**)&initSet = dlsym(lib, "bkpInitializeSnapshotSet");
+    *(void**)&initSnapshot = dlsym(lib, "bkpInitializeSnapshot");
+    *(void**)&terminateSnapshot = dlsym(lib, "bkpTerminateSnapshot");
+    *(void**)&startSnapshot = dlsym(lib, "bkpStartSnapshot");
+    *(void**)&preStart = dlsym(lib, "bkpPreStartSnapshot");
+    *(void**)&postStart = dlsym(lib, "bkpPostStartSnapshot");
+    *(void**)&endSnapshot = dlsym(lib, "bkpEndSnapshot");
+    *(void**)&obfGetInfo = dlsym(lib, "bkpOBFGetInfo");
+    *(void**)&statusCallback = dlsym(lib, "bkpSnapshotStatusCallback");
+    *(void**)&getErrorInfo = dlsym(lib, "bkpSnapshotGetErrorInfo");
+    *(void**)&cancelSnapshot = dlsym(lib, "bkpCancelSnapshot");
+    *(void**)&snapshotAction = dlsym(lib, "bkpSnapshotAction");
+    return queryApp && snapshotInit && terminate && initSet && initSnapshot && terminateSnapshot &&
+           startSnapshot && preStart && postStart && endSnapshot && obfGetInfo && statusCallback &&
+           getErrorInfo && cancelSnapshot && snapshotAction;
+}
+
+/* The fakes must be what /sbin holds here, or this program would drive the machine's volume
+ * manager. */
+static int insideFakeNamespace(void) {
+    const char* inside = getenv("FAKELVM_INSIDE");
+    FILE* f = fopen("/sbin/lvcreate", "r");
+    char text[256] = "";
+    if (f != NULL) {
+        size_t n = fread(text, 1, sizeof text - 1, f);
+        text[n] = '\0';
+        fclose(f);
+    }
+    return inside != NULL && strcmp(inside, "1") == 0 && strstr(text, "Fake lvcreate") != NULL &&
+           getenv("FAKELVM_VG") != NULL && getenv("FAKELVM_LOG") != NULL &&
+           getenv("FAKELVM_CONTROL") != NULL && getenv("FAKELVM_TMP") != NULL;
+}
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        fprintf(stderr, "usage: run-in-namespace.sh %s libPiSNP.so\n", argv[0]);
+        return 2;
+    }
+    if (!insideFakeNamespace()) {
+        fprintf(stderr, "%s: not inside run-in-namespace.sh; refusing to run\n", argv[0]);
+        return 2;
+    }
+    vg = getenv("FAKELVM_VG");
+    snprintf(logPath, sizeof logPath, "%s", getenv("FAKELVM_LOG"));
+    snprintf(controlPath, sizeof controlPath, "%s", getenv("FAKELVM_CONTROL"));
+    snprintf(ranPath, sizeof ranPath, "%s/ran", getenv("FAKELVM_TMP"));
+    snprintf(source, sizeof source, "/dev/%s/lv_home", vg);
+    memset(&volumes, 0, sizeof volumes);
+    volumes.source = source;
+    volumes.sizeFactor1 = 10737418240ULL;
+    volumes.sizeFactor2 = 10;
+
+    if (!loadLibrary(argv[1])) {
+        printf("0 passed, 1 failed\n");
+        return 1;
+    }
+    hostOps.trace = hostTrace;
+    hostOps.message = hostMessage;
+    host.services.ops = &hostOps;
+    host.services.traceOn = 1;
+    host.services.options = &hostOptions;
+    strcpy(hostOptions.msgRepository, "hostmessages.cat");
+
+    piAppInfo_t info;
+    memset(&info, 0, sizeof info);
+    CHECK(queryApp(NULL, &info) == 0);
+    piSnapshotInitIn_t initIn;
+    piSnapshotInitOut_t initOut;
+    memset(&initIn, 0, sizeof initIn);
+    initIn.hostServices = &host.services;
+    CHECK(snapshotInit(&initIn, &initOut) == 0);
+
+    wholeRoadInOneCall();
+    createThenPrepare();
+    snapshotSets();
+    volumeManagerFailures();
+    hostCommands();
+    unknownHandles();
+    nameRetries();
+    statusCallbackWhileTerminating();
+
+    CHECK(terminate() == 0);
+    CHECK(misdirectedTraceCalls == 0);
+    printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}
