@@ -55,7 +55,8 @@ if [ "$group" = help ]; then
     trap 'rm -rf "$work"' EXIT
     run --help
     check "--help succeeds and explains the call, {}, the variable and every exit code" \
-        '[ $rc = 0 ] && grep -q "^Usage: snaphost \[OPTION\]... VOLUME \[--\] COMMAND" "$work/out" &&
+        '[ $rc = 0 ] &&
+         grep -q "^Usage: snaphost \[OPTION\]... VOLUME \[--\] COMMAND" "$work/out" &&
          grep -qF "\"{}\" is replaced by the snapshot" "$work/out" &&
          grep -q SNAPHOST_DEVICE "$work/out" && grep -q -- "--size=PERCENT" "$work/out" &&
          grep -q -- "--trace=FILE" "$work/out" && grep -q -- "--pre=COMMAND" "$work/out" &&
@@ -74,15 +75,18 @@ if [ "$group" = help ]; then
     done
     for volume in /dev/mapper/vg01-home /dev/vg01 vg01/home/x "vg01/home;reboot" vg01/-x; do
         run "$volume" true
-        check "volume '$volume' is refused with exit 2" '[ $rc = 2 ] && err_has "not a logical volume"'
+        check "volume '$volume' is refused with exit 2" \
+            '[ $rc = 2 ] && err_has "not a logical volume"'
     done
     run --bogus vg01/home true
-    check "an unknown option is refused with exit 2" '[ $rc = 2 ] && err_has "unknown option --bogus"'
+    check "an unknown option is refused with exit 2" \
+        '[ $rc = 2 ] && err_has "unknown option --bogus"'
 
     "$snaphost" -l /nonexistent/libPiSNP.so vg01/home true >"$work/out" 2>"$work/err"
     rc=$?
     check "a library that cannot be loaded: exit 3, naming the path" \
-        '[ $rc = 3 ] && err_has "loading the plug-in library failed" && err_has /nonexistent/libPiSNP.so'
+        '[ $rc = 3 ] && err_has "loading the plug-in library failed" &&
+         err_has /nonexistent/libPiSNP.so'
     run novg-snaphost-test/nolv true
     check "a volume that does not exist: exit 4, naming it" \
         '[ $rc = 4 ] && err_has "cannot open /dev/novg-snaphost-test/nolv"'
@@ -129,7 +133,8 @@ success)
     dev=/dev/$vg/$name
     check "exit 0" '[ $rc = 0 ]'
     check "the snapshot is named after the date and time" \
-        'echo "$name" | grep -qx "bkpsnapshot_date_[0-9]*_[0-9]*_20[0-9][0-9]_time_[0-9]*\.[0-9]*\.[0-9]*"'
+        'echo "$name" |
+         grep -qx "bkpsnapshot_date_[0-9]*_[0-9]*_20[0-9][0-9]_time_[0-9]*\.[0-9]*\.[0-9]*"'
     cat >"$work/expected" <<EOF
 pre origin=$origin
 lvcreate -L 1024K -n $name -s $origin
@@ -137,7 +142,7 @@ post device=$dev
 backup $dev if=$dev env=$dev
 lvremove -f $dev
 EOF
-    check "pre, lvcreate (10 % of 10 MiB: 1024K), post, backup with {} and SNAPHOST_DEVICE, lvremove" \
+    check "in order: pre, lvcreate 1024K (10 % of 10 MiB), post, backup ({}, env), lvremove" \
         'cmp -s "$work/expected" "$FAKELVM_LOG"'
     check "the backup command read the snapshot device while it existed" \
         '[ "$(cat "$work/copy")" = "snapshot of $origin, 1024K" ]'
@@ -149,12 +154,15 @@ EOF
     run -v -s 25 --trace "$work/trace" "$vg/home" true
     name=$(snapshot_name)
     check "VG/LV form and --size 25: exit 0, lvcreate asks for 2560K" \
-        '[ $rc = 0 ] && logged "lvcreate -L 2560K -n $name -s $origin" && logged "lvremove -f /dev/$vg/$name"'
+        '[ $rc = 0 ] && logged "lvcreate -L 2560K -n $name -s $origin" &&
+         logged "lvremove -f /dev/$vg/$name"'
     check "--verbose reports the snapshot's creation and removal" \
-        'err_has "snapshot /dev/$vg/$name of $origin created" && err_has "snapshot /dev/$vg/$name removed"'
+        'err_has "snapshot /dev/$vg/$name of $origin created" &&
+         err_has "snapshot /dev/$vg/$name removed"'
     check "--trace holds snaphost's stages and the plug-in's own lines" \
         'grep -q "snaphost.c:[0-9]* stage: creating the snapshot" "$work/trace" &&
-         grep -q "lvcreate -L 2560K" "$work/trace" && grep -q "bkpTerminateSnapshot" "$work/trace" &&
+         grep -q "lvcreate -L 2560K" "$work/trace" &&
+         grep -q "bkpTerminateSnapshot" "$work/trace" &&
          [ "$(grep -vc "snaphost.c:" "$work/trace")" -gt 0 ]'
     ;;
 
@@ -201,7 +209,8 @@ cleanup)
     echo "FAKELVM_LVREMOVE_RC=5; FAKELVM_LVREMOVE_ERR='  busy'" >"$FAKELVM_CONTROL"
     run "$origin" -- false
     check "backup and removal both failing: exit 10, the first, and both reported" \
-        '[ $rc = 10 ] && err_has "the backup command failed" && err_has "removing the snapshot failed"'
+        '[ $rc = 10 ] && err_has "the backup command failed" &&
+         err_has "removing the snapshot failed"'
     rm -f "/dev/$vg/$(snapshot_name)"
     ;;
 
@@ -223,7 +232,8 @@ signals)
             '[ $rc = $expected ] && err_has "interrupted by signal" &&
              logged "lvremove -f /dev/$vg/$name" && only_origin_left &&
              [ $(($(date +%s) - start)) -lt 10 ]'
-        check "SIG$sig: what the backup command started is gone too" 'ended "$(cat "$work/sleeper")"'
+        check "SIG$sig: what the backup command started is gone too" \
+            'ended "$(cat "$work/sleeper")"'
     done
 
     # Ctrl-C at a terminal: snaphost hands the terminal to the backup command, so the key
@@ -265,7 +275,8 @@ EOF
 
     # A signal during the pre command lets it finish, then stops before the snapshot.
     reset
-    "$snaphost" -l "$library" --pre 'echo pre >>"$FAKELVM_LOG"; sleep 1; echo pre-done >>"$FAKELVM_LOG"' \
+    "$snaphost" -l "$library" \
+        --pre 'echo pre >>"$FAKELVM_LOG"; sleep 1; echo pre-done >>"$FAKELVM_LOG"' \
         --post 'echo post >>"$FAKELVM_LOG"' "$origin" -- sh -c 'echo backup >>"$FAKELVM_LOG"' \
         >"$work/out" 2>"$work/err" &
     pid=$!
@@ -274,7 +285,8 @@ EOF
     wait $pid
     rc=$?
     check "SIGTERM during the pre command: it finishes, post runs, no snapshot, exit 143" \
-        '[ $rc = 143 ] && logged pre-done && logged post && ! logged_like "^lvcreate" && ! logged backup'
+        '[ $rc = 143 ] && logged pre-done && logged post && ! logged_like "^lvcreate" &&
+         ! logged backup'
     ;;
 
 pre_post)
@@ -286,7 +298,8 @@ pre_post)
          logged pre && logged post && ! logged_like "^lvcreate" && ! logged backup'
 
     reset
-    run --post 'echo post >>"$FAKELVM_LOG"; exit 6' "$origin" -- sh -c 'echo backup >>"$FAKELVM_LOG"'
+    run --post 'echo post >>"$FAKELVM_LOG"; exit 6' \
+        "$origin" -- sh -c 'echo backup >>"$FAKELVM_LOG"'
     name=$(snapshot_name)
     check "a failing post command: exit 9 with its code; no backup; snapshot removed" \
         '[ $rc = 9 ] && err_has "the post-snapshot command failed: it returned 6" &&

@@ -5,7 +5,10 @@
 # given still reads pattern A throughout; terminating removes the snapshot without a trace.
 set -eu
 common=/usr/local/share/lvm-vm/vm-common.sh
-[ -r $common ] || { echo "FAIL: $common missing: run via tests/snaphost/run-vm-scenarios.sh"; exit 1; }
+if [ ! -r $common ]; then
+    echo "FAIL: $common is missing: run the scenario with tests/snaphost/run-vm-scenarios.sh"
+    exit 1
+fi
 . $common
 
 make_pattern "snapshot-road-A" 4 a
@@ -35,21 +38,27 @@ rawhost -s 10 "$origin" "sh $WORKDIR/during.sh" >host.out 2>host.err || {
 show host.out
 device=$(device_of host.out)
 name=${device##*/}
-[ "$(rc_of init host.out)" = 0 ] && [ "$(rc_of prepare host.out)" = 0 ] || fail "init or prepare failed"
+[ "$(rc_of init host.out)" = 0 ] && [ "$(rc_of prepare host.out)" = 0 ] ||
+    fail "init or prepare failed"
 [ "$(rc_of start host.out)" = 0 ] || fail "bkpStartSnapshot failed"
 case $device in
     /dev/$VG/bkpsnapshot_date_*_time_*) ok "the host got the device path $device" ;;
     *) fail "unexpected device path '$device'" ;;
 esac
 [ "$(cat device)" = "$device" ] || fail "the command saw another device: $(cat device)"
-grep -q "^ $name origin" lvs-during || { show lvs-during; fail "lvs did not show $name as a snapshot of origin"; }
+if ! grep -q "^ $name origin" lvs-during; then
+    show lvs-during
+    fail "lvs did not show $name as a snapshot of origin"
+fi
 ok "lvs showed $name as a snapshot of origin while it existed"
 [ "$(cat origin-hash)" = "$B_low" ] || fail "the origin was not overwritten"
 ok "origin overwritten with pattern B while the snapshot existed"
-[ "$(cat snap-hash)" = "$A_all" ] || fail "the snapshot device did not read pattern A after the origin changed"
+[ "$(cat snap-hash)" = "$A_all" ] ||
+    fail "the snapshot device did not read pattern A after the origin changed"
 ok "the snapshot device still read pattern A"
 ! grep -q '^message' host.out || fail "the plug-in reported a message on the good road"
-[ "$(rc_of command host.out)" = 0 ] && [ "$(rc_of end host.out)" = 0 ] || fail "command or end failed"
+[ "$(rc_of command host.out)" = 0 ] && [ "$(rc_of end host.out)" = 0 ] ||
+    fail "command or end failed"
 [ "$(rc_of terminate host.out)" = 0 ] || fail "bkpTerminateSnapshot failed"
 [ "$(rc_of pi-terminate host.out)" = 0 ] || fail "piTerminate failed"
 ok "terminate and piTerminate returned 0"

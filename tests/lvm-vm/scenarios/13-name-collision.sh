@@ -5,7 +5,10 @@
 # lvm-vm-timeout: 120
 set -eu
 common=/usr/local/share/lvm-vm/vm-common.sh
-[ -r $common ] || { echo "FAIL: $common missing: run via tests/snaphost/run-vm-scenarios.sh"; exit 1; }
+if [ ! -r $common ]; then
+    echo "FAIL: $common is missing: run the scenario with tests/snaphost/run-vm-scenarios.sh"
+    exit 1
+fi
 . $common
 
 make_pattern "collision" 4 a
@@ -27,12 +30,15 @@ rawhost "$origin" 'echo "$SNAPSHOT_DEVICE" >device' >host.out 2>host.err ||
 show host.out
 device=$(device_of host.out)
 name=${device##*/}
-[ "$(rc_of prepare host.out)" = 0 ] && [ "$(rc_of start host.out)" = 0 ] || fail "prepare or start failed"
-[ "$name" != "$decoy0" ] && [ "$name" != "$decoy1" ] || fail "the plug-in took a decoy's name: $name"
+[ "$(rc_of prepare host.out)" = 0 ] && [ "$(rc_of start host.out)" = 0 ] ||
+    fail "prepare or start failed"
+[ "$name" != "$decoy0" ] && [ "$name" != "$decoy1" ] ||
+    fail "the plug-in took a decoy's name: $name"
 # Two pauses of a second at least: the name is that of the second after the decoys, or one
 # later when the pauses ran long.
 case $name in
-    "$(name_at $((t0 + 2)))" | "$(name_at $((t0 + 3)))") ok "the plug-in took the free name $name" ;;
+    "$(name_at $((t0 + 2)))" | "$(name_at $((t0 + 3)))")
+        ok "the plug-in took the free name $name" ;;
     *) fail "unexpected name $name (decoys at $decoy0, $decoy1)" ;;
 esac
 [ "$(rc_of terminate host.out)" = 0 ] || fail "bkpTerminateSnapshot failed"

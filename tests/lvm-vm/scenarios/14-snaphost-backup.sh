@@ -4,7 +4,10 @@
 # 143). Each time the snapshot is gone afterwards.
 set -eu
 common=/usr/local/share/lvm-vm/vm-common.sh
-[ -r $common ] || { echo "FAIL: $common missing: run via tests/snaphost/run-vm-scenarios.sh"; exit 1; }
+if [ ! -r $common ]; then
+    echo "FAIL: $common is missing: run the scenario with tests/snaphost/run-vm-scenarios.sh"
+    exit 1
+fi
 . $common
 
 make_pattern "snaphost-A" 4 a
