@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite, as CI runs it: installs what is missing, then builds and tests
-# normally, under AddressSanitizer + UndefinedBehaviorSanitizer, under ThreadSanitizer (the
-# threaded tests), runs the fuzzers briefly and the benchmarks once.
+# normally, runs the LVM scenarios in a virtual machine with those builds, tests under
+# AddressSanitizer + UndefinedBehaviorSanitizer, under ThreadSanitizer (the threaded tests),
+# runs the fuzzers briefly and the benchmarks once.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -16,6 +17,9 @@ step "normal build"
 cmake -S . -B "$out/normal" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$out/normal" -j "$jobs"
 ctest --test-dir "$out/normal" --output-on-failure -j "$jobs"
+
+step "LVM scenarios in a virtual machine (real snapshots through the plug-in and snaphost)"
+tests/snaphost/run-vm-scenarios.sh "$out/normal"
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer build"
 cmake -S . -B "$out/asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPISNP_SANITIZE=ON \
