@@ -12,26 +12,38 @@ namespace {
 
 constexpr int kBatch = 64;
 
-template <typename Alloc, typename Release>
-double nsPerPair(size_t size, Alloc alloc, Release release) {
-    void* blocks[kBatch];
+// One timed sample: kRounds batches of kBatch allocations followed by their releases.
+constexpr int kRounds = 4000;
+
+template <typename Loop>
+double nsPerPair(Loop loop) {
     auto start = std::chrono::steady_clock::now();
-    constexpr int kRounds = 2000;
-    for (int r = 0; r < kRounds; ++r) {
-        for (auto& b : blocks) {
-            b = alloc(size);
-            benchmark::DoNotOptimize(b);
-        }
-        for (auto* b : blocks) release(b);
-    }
+    loop();
     std::chrono::duration<double, std::nano> d = std::chrono::steady_clock::now() - start;
     return d.count() / (kRounds * kBatch);
 }
 
-void* plainAlloc(size_t n) { return std::malloc(n); }
-void plainFree(void* p) { std::free(p); }
-void* checkedAlloc(size_t n) { return arcMalloc(n, "bench", 1); }
-void checkedFree(void* p) { arcFree(p, "bench", 2); }
+[[gnu::noinline]] void plainRounds(size_t size) {
+    void* blocks[kBatch];
+    for (int r = 0; r < kRounds; ++r) {
+        for (auto& b : blocks) {
+            b = std::malloc(size);
+            benchmark::DoNotOptimize(b);
+        }
+        for (auto* b : blocks) std::free(b);
+    }
+}
+
+[[gnu::noinline]] void checkedRounds(size_t size) {
+    void* blocks[kBatch];
+    for (int r = 0; r < kRounds; ++r) {
+        for (auto& b : blocks) {
+            b = arcMalloc(size, "bench", 1);
+            benchmark::DoNotOptimize(b);
+        }
+        for (auto* b : blocks) arcFree(b, "bench", 2);
+    }
+}
 
 void BM_Malloc(benchmark::State& state) {
     void* blocks[kBatch];
@@ -59,11 +71,13 @@ void BM_ArcMalloc(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kBatch);
     // Interleaved samples of both, so that machine noise hits them alike.
     double plain = 0, checked = 0;
-    for (int i = 0; i < 5; ++i) {
-        plain += nsPerPair(size, plainAlloc, plainFree);
-        checked += nsPerPair(size, checkedAlloc, checkedFree);
+    for (int i = 0; i < 7; ++i) {
+        plain += nsPerPair([size] { plainRounds(size); });
+        checked += nsPerPair([size] { checkedRounds(size); });
     }
     state.counters["ratio_vs_malloc"] = checked / plain;
+    state.counters["malloc_ns"] = plain / 7;
+    state.counters["arc_ns"] = checked / 7;
 }
 
 BENCHMARK(BM_Malloc)->Arg(16)->Arg(64)->Arg(256);

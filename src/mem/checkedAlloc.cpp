@@ -121,6 +121,12 @@ inline bool blockSound(void* ptr) {
     return -1;
 }
 
+// Neither a test observer nor the memory trace class is on: the usual case, in which
+// allocation and release need nothing beyond the C library call and the frame.
+inline bool quiet() {
+    return gObserver == nullptr && TR_MEMORY == 0;
+}
+
 inline int checkBlock(void* ptr, const char* file, int line) {
     if (ptr == nullptr || blockSound(ptr)) return 0;
     return refuseBlock(ptr, file, line);
@@ -137,7 +143,10 @@ int SetDeleteMagicValue(void* ptr) {
     return 0;
 }
 
-void* arcMalloc(size_t size, const char* file, unsigned int line) {
+namespace {
+
+// With an observer or the memory trace on, every allocation is reported.
+[[gnu::noinline]] void* mallocReported(size_t size, const char* file, unsigned int line) {
     size_t rawSize;
     void* raw = nullptr;
     if (framedSize(size, &rawSize) && observerAllows(size)) raw = std::malloc(rawSize);
@@ -151,6 +160,20 @@ void* arcMalloc(size_t size, const char* file, unsigned int line) {
     MEM_TRACE("ARCEM(+) Addr %p Size %ld File %s Line %d\n", ptr, static_cast<long>(size), file,
               static_cast<int>(line));
     return ptr;
+}
+
+}  // namespace
+
+void* arcMalloc(size_t size, const char* file, unsigned int line) {
+    size_t rawSize;
+    if (!quiet() || !framedSize(size, &rawSize)) return mallocReported(size, file, line);
+    auto* raw = static_cast<unsigned char*>(std::malloc(rawSize));
+    if (raw == nullptr) {
+        outOfMemory(size, file, line);
+        return nullptr;
+    }
+    frame(raw, size, arc::kLiveMagic);
+    return raw + arc::kHeaderSize;
 }
 
 void* arcCalloc(size_t count, size_t size, const char* file, unsigned int line) {
@@ -200,7 +223,10 @@ void* arcRealloc(void* ptr, size_t size, const char* file, unsigned int line) {
     return newPtr;
 }
 
-void arcFree(void* ptr, const char* file, unsigned int line) {
+namespace {
+
+// Null pointers, refused blocks, an observer or the memory trace: everything that reports.
+[[gnu::noinline]] void freeReported(void* ptr, const char* file, unsigned int line) {
     if (ptr == nullptr) {
         MEM_TRACE("Attempt to free NULL pointer. File %s Line %d\n", file, static_cast<int>(line));
         return;
@@ -210,6 +236,14 @@ void arcFree(void* ptr, const char* file, unsigned int line) {
     std::free(rawOf(ptr));
     if (gObserver != nullptr) gObserver->released(ptr);
     MEM_TRACE("ARCEM(-) Addr %p File %s Line %d\n", ptr, file, static_cast<int>(line));
+}
+
+}  // namespace
+
+void arcFree(void* ptr, const char* file, unsigned int line) {
+    if (ptr == nullptr || !quiet() || !blockSound(ptr)) return freeReported(ptr, file, line);
+    mark(rawOf(ptr), arc::kReleasedMagic);
+    std::free(rawOf(ptr));  // a tail call: nothing is left to do after the C library
 }
 
 void arcSetNoMemHandler(int (*handler)()) {
