@@ -8,18 +8,8 @@
 #include <string.h>
 
 #include "piPlugin.h"
+#include "hostCheck.h"
 
-static int passed, failed;
-
-#define CHECK(cond)                                                                  \
-    do {                                                                             \
-        if (cond) {                                                                  \
-            ++passed;                                                                \
-        } else {                                                                     \
-            ++failed;                                                                \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-        }                                                                            \
-    } while (0)
 
 /* ---- the host's side ---- */
 

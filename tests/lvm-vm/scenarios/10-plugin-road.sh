@@ -4,12 +4,8 @@
 # exists the first MiB of the origin is overwritten with pattern B; the device path the host was
 # given still reads pattern A throughout; terminating removes the snapshot without a trace.
 set -eu
-common=/usr/local/share/lvm-vm/vm-common.sh
-if [ ! -r $common ]; then
-    echo "FAIL: $common is missing: run the scenario with tests/snaphost/run-vm-scenarios.sh"
-    exit 1
-fi
-. $common
+# Put into the guest by tests/snaphost/run-vm-scenarios.sh; without it the shell stops here.
+. /usr/local/share/lvm-vm/vm-common.sh
 
 make_pattern "snapshot-road-A" 4 a
 make_pattern "snapshot-road-B" 1 b
