@@ -25,22 +25,14 @@ DFcgAbstractListItem* DFcgLinkedList::GetItemAt(unsigned int n) {
 }
 
 DFcgAbstractListItem* DFcgLinkedList::InsertAtTop(void* data) {
-    if (Lock() != 0) return nullptr;
-    auto* item = new DFcgLinkItem;
-    if (item == nullptr) {
-        Unlock();
-        return nullptr;
-    }
-    item->data = data;
-    item->next = head_;
-    head_ = item;
-    if (tail_ == nullptr) tail_ = item;
-    ++numItems_;
-    Unlock();
-    return item;
+    return insert(data, true);
 }
 
 DFcgAbstractListItem* DFcgLinkedList::InsertAtBottom(void* data) {
+    return insert(data, false);
+}
+
+DFcgAbstractListItem* DFcgLinkedList::insert(void* data, bool atTop) {
     if (Lock() != 0) return nullptr;
     auto* item = new DFcgLinkItem;
     if (item == nullptr) {
@@ -49,12 +41,17 @@ DFcgAbstractListItem* DFcgLinkedList::InsertAtBottom(void* data) {
     }
     item->data = data;
     item->next = nullptr;
-    if (tail_ != nullptr) {
-        tail_->next = item;
-    } else {
+    if (atTop) {
+        item->next = head_;
         head_ = item;
+        if (tail_ == nullptr) tail_ = item;
+    } else {
+        if (tail_ != nullptr)
+            tail_->next = item;
+        else
+            head_ = item;
+        tail_ = item;
     }
-    tail_ = item;
     ++numItems_;
     Unlock();
     return item;

@@ -42,4 +42,8 @@ class PISNP_API DFcgLinkedList : public DFcgAbstractList {
   protected:
     DFcgLinkItem* head_;
     DFcgLinkItem* tail_;
+
+  private:
+    // Shared by both insert operations; internal, so not part of the exported class.
+    [[gnu::visibility("hidden")]] DFcgAbstractListItem* insert(void* data, bool atTop);
 };
