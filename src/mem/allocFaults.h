@@ -9,14 +9,14 @@
 namespace arc::testing {
 
 class AllocObserver {
-public:
+  public:
     // Asked before every allocation (malloc, calloc, realloc); false makes it fail as if the
     // C library had no memory.
     virtual bool allow(size_t size) = 0;
     virtual void allocated(void* userPtr) = 0;
     virtual void released(void* userPtr) = 0;
 
-protected:
+  protected:
     ~AllocObserver() = default;
 };
 

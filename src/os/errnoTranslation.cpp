@@ -2,4 +2,6 @@
 // "unexpected system error" code, which callers already handle.
 #include "os/errnoTranslation.h"
 
-int TransErrno(int, const char*) { return 131; }
+int TransErrno(int, const char*) {
+    return 131;
+}

@@ -17,7 +17,6 @@
 #include "piPlugin.h"
 #include "hostCheck.h"
 
-
 /* ---- the host's side ---- */
 
 typedef struct {

@@ -10,7 +10,6 @@
 #include "piPlugin.h"
 #include "hostCheck.h"
 
-
 /* ---- the host's side ---- */
 
 /* The library sees the services object's first part only; a real host's object goes on. */

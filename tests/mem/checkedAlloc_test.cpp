@@ -12,7 +12,9 @@ namespace {
 
 using pisnp_test::AllocTracker;
 
-unsigned char* raw(void* p) { return static_cast<unsigned char*>(p) - 16; }
+unsigned char* raw(void* p) {
+    return static_cast<unsigned char*>(p) - 16;
+}
 
 unsigned int word(const unsigned char* at) {
     unsigned int w;
@@ -167,7 +169,7 @@ int onAbort() {
 }
 
 class Handlers : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         gHandlerCalls.clear();
         arcSetNoMemHandler(noMem);

@@ -4,7 +4,9 @@ namespace pisnp_test {
 
 AllocTracker::AllocTracker() : previous_(arc::testing::setAllocObserver(this)) {}
 
-AllocTracker::~AllocTracker() { arc::testing::setAllocObserver(previous_); }
+AllocTracker::~AllocTracker() {
+    arc::testing::setAllocObserver(previous_);
+}
 
 void AllocTracker::failAt(unsigned long nth, bool andLater) {
     std::lock_guard lock(mutex_);

@@ -11,7 +11,7 @@
 namespace pisnp_test {
 
 class AllocTracker final : public arc::testing::AllocObserver {
-public:
+  public:
     AllocTracker();  // installs itself
     ~AllocTracker();
     AllocTracker(const AllocTracker&) = delete;
@@ -29,7 +29,7 @@ public:
     void allocated(void* p) override;
     void released(void* p) override;
 
-private:
+  private:
     mutable std::mutex mutex_;
     AllocObserver* previous_;
     unsigned long count_ = 0;
