@@ -98,11 +98,9 @@ void* apiStartFunc(void* wrapper) {
     void* (*func)(void*) = start->func;
     void* arg = start->arg;
     ARC_FREE(wrapper);
-    void* result = func(arg);
-    // Returning ends the thread as surely as psThreadExit: it must not stay "alive" and be
-    // signalled after its ID has gone.
-    psMarkThreadAsCompleted();
-    return result;
+    // Only psThreadExit and the thread-stop signal mark a thread completed: hosts end their
+    // threads through psThreadExit, and a thread that returns stays registered as alive.
+    return func(arg);
 }
 
 // glibc loads its unwinder (through dlopen, which allocates) the first time a thread ends by

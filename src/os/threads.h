@@ -2,8 +2,9 @@
 //
 // The registry maps every thread started through psThreadCreate (and the thread that loaded
 // the library) to whether it is alive. A thread counts as alive until it ends through
-// psThreadExit, through psThreadKill, or by returning from a start function given to
-// psAPIthreadCreate. psThreadKill signals only threads the registry knows to be alive.
+// psThreadExit or through psThreadKill; one that simply returns from its start function stays
+// registered as alive, so threads that may be stopped must end through psThreadExit.
+// psThreadKill signals only threads the registry knows to be alive.
 // All functions may be called from any thread.
 #pragma once
 

@@ -77,9 +77,6 @@ TEST(Threads, ThreadRegistryFollowsCreationAndExit) {
 void* exitAtOnce(void*) {
     psThreadExit(nullptr);
 }
-void* returnAtOnce(void* arg) {
-    return arg;
-}
 
 TEST(Threads, ThreadEndingBeforeItIsRegisteredIsNotLeftAlive) {
     // Each thread may end before its creator registers it; it must still end up not alive.
@@ -89,7 +86,7 @@ TEST(Threads, ThreadEndingBeforeItIsRegisteredIsNotLeftAlive) {
         ASSERT_EQ(psThreadCreate(&desc), 0);
         ASSERT_TRUE(waitUntilNotAlive(tid)) << "round " << i;
 
-        ThreadCreate api = describe(returnAtOnce, nullptr, &tid);
+        ThreadCreate api = describe(exitAtOnce, nullptr, &tid);
         ASSERT_EQ(psAPIthreadCreate(&api, const_cast<char*>("quick")), 0);
         ASSERT_TRUE(waitUntilNotAlive(tid)) << "api round " << i;
     }
@@ -142,12 +139,20 @@ TEST(Threads, ApiThreadPassesArgumentAndReleasesItsWrapper) {
     AllocTracker tracker;
     std::promise<void*> got;
     auto arg = got.get_future();
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_JOINABLE);
     pthread_t tid{};
     ThreadCreate desc = describe(deliver, &got, &tid);
+    desc.attr = &attr;
     ASSERT_EQ(psAPIthreadCreate(&desc, const_cast<char*>("worker")), 0);
     EXPECT_EQ(arg.get(), &got);
-    ASSERT_TRUE(waitUntilNotAlive(tid)) << "returning ends the thread";
+    void* result = &result;
+    ASSERT_EQ(pthread_join(tid, &result), 0);
+    EXPECT_EQ(result, nullptr) << "the start function's own result";
+    EXPECT_EQ(psIsThreadAlive(tid, 0), 1) << "only psThreadExit marks a thread completed";
     EXPECT_EQ(tracker.live(), 0u);
+    pthread_attr_destroy(&attr);
 
     tracker.failAt(1);
     ThreadCreate refused = describe(deliver, &got, &tid);
@@ -164,11 +169,11 @@ std::atomic<bool> stopSpinning{false};
 void* spinUntilStopped(void*) {
     spinning = true;
     while (!stopSpinning) psThreadDelay(5);
-    return reinterpret_cast<void*>(1);
+    psThreadExit(reinterpret_cast<void*>(1));
 }
 
-// Starts spinUntilStopped in a joinable thread (through psAPIthreadCreate, so that returning
-// marks it completed) with handler installed for the thread-stop signal.
+// Starts spinUntilStopped in a joinable thread through psAPIthreadCreate, with handler
+// installed for the thread-stop signal.
 class SpinningThread {
   public:
     explicit SpinningThread(void (*handler)(int)) {
@@ -225,7 +230,7 @@ TEST(Threads, ThreadKillSignalsOnlyLiveThreads) {
     EXPECT_EQ(spinner.join(), reinterpret_cast<void*>(1));
 
     stopSignalledThread = 0;
-    EXPECT_EQ(psIsThreadAlive(spinner.tid(), 0), 0) << "returning marked it completed";
+    EXPECT_EQ(psIsThreadAlive(spinner.tid(), 0), 0) << "psThreadExit marked it completed";
     EXPECT_EQ(psThreadKill(spinner.tid(), 0), 0);
     std::this_thread::sleep_for(milliseconds(20));
     EXPECT_EQ(stopSignalledThread, pthread_t{0}) << "nothing sent to an ended thread";
