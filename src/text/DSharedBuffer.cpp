@@ -57,9 +57,8 @@ DSharedBuffer* DSharedBuffer::getReference() {
 }
 
 void DSharedBuffer::releaseReference() {
-    --refcount;
     TEXT_ASSERT(refcount >= 0, "refcount >= 0");
-    if (refcount == 0) delete this;
+    if (--refcount == 0) delete this;
 }
 
 DSharedBuffer* DSharedBuffer::lock(int type) {

@@ -112,9 +112,13 @@ DString::DString(const wchar_t* s) : buffer_(new DSharedBuffer(s, -1, 0)) {}
 DString::DString(const char* s, int start, int count) : buffer_(nullptr) {
     if (s == nullptr) s = "";
     const char* from = advance(s, start > 0 ? start : 0);
-    const char* to = count < 0 ? from + std::strlen(from) : advance(from, count);
+    const char* to = from;
+    int chars = 0;
+    for (; (count < 0 || chars < count) && *to != '\0'; ++chars) to = CharAdv(to);
     int bytes = static_cast<int>(to - from);
-    buffer_ = new DSharedBuffer(from, bytes, count < 0 ? bytes : count);
+    // Sized by what was taken: a count far beyond the end (left(n) with a large n) must not
+    // reserve room for characters that are not there.
+    buffer_ = new DSharedBuffer(from, bytes, chars);
 }
 
 DString::DString(const wchar_t* s, int start, int count) : buffer_(nullptr) {

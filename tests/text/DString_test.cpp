@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "mem/allocFaults.h"
 #include "support/allocTracker.h"
 #include "text/bufferConversion.h"
 
@@ -255,6 +256,34 @@ TEST_F(DStringTest, Pieces) {
     EXPECT_EQ(str(all), "a\u00f1b");
     DString sub = s.substring(1);
     EXPECT_EQ(str(sub), "\u00f1b");
+}
+
+// Records the largest block asked of the allocator while it is installed.
+class LargestRequest final : public arc::testing::AllocObserver {
+  public:
+    LargestRequest() : previous_(arc::testing::setAllocObserver(this)) {}
+    ~LargestRequest() { arc::testing::setAllocObserver(previous_); }
+    bool allow(size_t size) override {
+        if (size > largest) largest = size;
+        return true;
+    }
+    void allocated(void*) override {}
+    void released(void*) override {}
+    size_t largest = 0;
+
+  private:
+    arc::testing::AllocObserver* previous_;
+};
+
+TEST_F(DStringTest, CountsBeyondTheEndReserveNoRoomForThem) {
+    DString s("a\u00f1b");
+    LargestRequest request;
+    DString whole = s.left(1 << 28);
+    DString rest = s.substring(1, INT_MAX);
+    EXPECT_EQ(str(whole), "a\u00f1b");
+    EXPECT_EQ(str(rest), "\u00f1b");
+    EXPECT_EQ(wide(whole), L"a\u00f1b");
+    EXPECT_LE(request.largest, 1024u);
 }
 
 TEST_F(DStringTest, CopyToReportsWhetherTheTextFitted) {
