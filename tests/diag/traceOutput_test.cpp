@@ -242,6 +242,18 @@ TEST_F(TraceOutputTest, BytesAreDumpedInTheirForms) {
     EXPECT_EQ(grouped.size(), 80u + 9 + 1);
 }
 
+TEST_F(TraceOutputTest, EbcdicAndAutomaticFormsOfBytes) {
+    std::string path = beginPlain();
+    // "Hi 1" in EBCDIC, then a byte whose translation is a control character.
+    unsigned char ebcdic[] = {0xC8, 0x89, 0x40, 0xF1, 0x05};
+    trPrintStr(ebcdic, 5, cfEbcdic);
+    trPrint("|");
+    // A NUL among single-byte characters still makes single-byte text.
+    unsigned char abc[] = {0x41, 0x00, 0x42};
+    trPrintStr(abc, 3, cfAuto);
+    EXPECT_EQ(body(path), "Hi 1.|A.B");
+}
+
 TEST_F(TraceOutputTest, FormattedDumpShowsRowsOfHexAndCharacters) {
     std::string path = beginPlain();
     const char data[] = "ABCDEF";
@@ -251,10 +263,18 @@ TEST_F(TraceOutputTest, FormattedDumpShowsRowsOfHexAndCharacters) {
     std::snprintf(next, sizeof next,
                   "\n%08X: ", static_cast<unsigned>(reinterpret_cast<uintptr_t>(data + 4)));
     EXPECT_NE(text.find("(6 Bytes)\n\n"), std::string::npos) << text;
+    // The range is printed as "%08p" prints it, the null pointer included.
+    char range[64];
+    std::snprintf(range, sizeof range, "Range %#08lx - %#08lx (6 Bytes)",
+                  reinterpret_cast<unsigned long>(data), reinterpret_cast<unsigned long>(data + 6));
+    EXPECT_NE(text.find(range), std::string::npos) << text;
     EXPECT_NE(text.find(": 41 42 43 44     ABCD" + std::string(next) + "45 46" +
                         std::string(11, ' ') + "EF\n\n"),
               std::string::npos)
         << text;
+    trPrintFormattedDump(nullptr, 0, 4);
+    EXPECT_NE(body(path).find("Range    (nil) -    (nil) (0 Bytes)\n\n\n\n   (nil): "),
+              std::string::npos);
 }
 
 TEST_F(TraceOutputTest, DiagnosticMessagesAreTracedForErrorClasses) {
