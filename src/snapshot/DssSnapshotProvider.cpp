@@ -49,6 +49,18 @@ DssSnapshotProvider::~DssSnapshotProvider() {
     freeSnapList(volumeList, 1);
 }
 
+unsigned int DssSnapshotProvider::getSnapshotID() {
+    return snapshotID;
+}
+
+void DssSnapshotProvider::setStatusCallbackRunning(int running) {
+    statusCallbackRunning.store(running);
+}
+
+int DssSnapshotProvider::getStatusCallbackRunning() {
+    return statusCallbackRunning.load();
+}
+
 char* DssSnapshotProvider::getPreSnapshotCmd() {
     return commandText(preSnapshotCmd);
 }

@@ -37,14 +37,15 @@ class PISNP_API DssSnapshotProvider {
     virtual int cancelSnapshot(unsigned int value) = 0;
     virtual int snapshotAction(piSnapshotActionIn_t* in, piSnapshotActionOut_t* out) = 0;
 
-    unsigned int getSnapshotID() const { return snapshotID; }
+    // The accessors are out of line: hosts built elsewhere call them by their exported names.
+    unsigned int getSnapshotID();
     // The command's text, or null when there is none.
     char* getPreSnapshotCmd();
     char* getPostSnapshotCmd();
     // The flag is written by the host's status-callback thread and read by the thread that
     // terminates the snapshot, which must not delete the provider while it is 1.
-    void setStatusCallbackRunning(int running) { statusCallbackRunning.store(running); }
-    int getStatusCallbackRunning() const { return statusCallbackRunning.load(); }
+    void setStatusCallbackRunning(int running);
+    int getStatusCallbackRunning();
     // The provider's private copy of the volume list; null when it was created without one.
     bkpSnapVolumeList_t* getVolumeList() const { return volumeList; }
 

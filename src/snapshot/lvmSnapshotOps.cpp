@@ -42,11 +42,11 @@ struct ArcBlock {
 
 }  // namespace
 
-tm* psLocalTime(const time_t* t, tm* out) {
-    tm* result = localtime_r(t, out);
+tm* psLocalTime(time_t* t, tm& out) {
+    tm* result = localtime_r(t, &out);
     if (result == nullptr) {
         time_t fallback = kFallbackTime;
-        result = localtime_r(&fallback, out);
+        result = localtime_r(&fallback, &out);
     }
     return result;
 }
@@ -113,7 +113,7 @@ int DSnapshotProvider::createSnapshotDevName() {
     gettimeofday(&now, nullptr);
     time_t seconds = now.tv_sec;
     tm local{};
-    psLocalTime(&seconds, &local);
+    psLocalTime(&seconds, local);
     lvmops::formatSnapshotName(snapshotName, lvmops::snapshotNameRoom(std::strlen(volumeGroup)),
                                local);
 

@@ -7,9 +7,10 @@
 
 #include "pisnp_export.h"
 
-// localtime_r of *t into *out; when that fails, of 172800 (two days after the epoch) instead, so
-// that callers always get a usable date. Returns what the last localtime_r returned.
-PISNP_API tm* psLocalTime(const time_t* t, tm* out);
+// localtime_r of *t into out; when that fails, of 172800 (two days after the epoch) instead, so
+// that callers always get a usable date. Returns what the last localtime_r returned. The
+// parameter types are those the date functions and the host link against.
+PISNP_API tm* psLocalTime(time_t* t, tm& out);
 
 namespace lvmops {
 

@@ -7,10 +7,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstddef>
 #include <cstring>
 #include <string>
 
 #include "fakeHost.h"
+#include "snapshot/DssSnapshotProviderCompare.h"
 #include "support/allocTracker.h"
 
 namespace {
@@ -25,6 +27,40 @@ bkpSnapVolumeList_t hostNode(const char* source, const char* target) {
     n.sizeFactor1 = 4096;
     n.sizeFactor2 = 25;
     return n;
+}
+
+// Providers built elsewhere derive from the base and are called through its table, so each
+// operation must sit in its agreed slot (counting the two destructors as slots 1 and 2).
+template <typename Pmf>
+std::ptrdiff_t slotOf(Pmf pmf) {
+    // A pointer to a virtual member holds one plus the slot's byte offset in the table.
+    std::ptrdiff_t raw[2];
+    static_assert(sizeof pmf == sizeof raw);
+    std::memcpy(raw, &pmf, sizeof raw);
+    EXPECT_EQ(raw[0] % static_cast<std::ptrdiff_t>(sizeof(void*)), 1) << "not virtual";
+    return (raw[0] - 1) / static_cast<std::ptrdiff_t>(sizeof(void*)) + 1;
+}
+
+TEST(SnapshotProvider, OperationsSitInTheirTableSlots) {
+    using B = DssSnapshotProvider;
+    EXPECT_EQ(slotOf(&B::initSnapshotProvider), 3);
+    EXPECT_EQ(slotOf(&B::termSnapshotProvider), 4);
+    EXPECT_EQ(slotOf(&B::initializeSnapshot), 5);
+    EXPECT_EQ(slotOf(&B::initializeSnapshotSet), 6);
+    EXPECT_EQ(slotOf(&B::beginPrepareSnapshot), 7);
+    EXPECT_EQ(slotOf(&B::endPrepareSnapshot), 8);
+    EXPECT_EQ(slotOf(&B::startSnapshot), 9);
+    EXPECT_EQ(slotOf(&B::endSnapshot), 10);
+    EXPECT_EQ(slotOf(&B::deleteSnapshot), 11);
+    EXPECT_EQ(slotOf(&B::getOBFInfo), 12);
+    EXPECT_EQ(slotOf(&B::snapshotStatusCallback), 13);
+    EXPECT_EQ(slotOf(&B::cleanUpOnError), 14);
+    EXPECT_EQ(slotOf(&B::getErrorInfo), 15);
+    EXPECT_EQ(slotOf(&B::cancelSnapshot), 16);
+    EXPECT_EQ(slotOf(&B::snapshotAction), 17);
+    EXPECT_EQ(slotOf(&DSnapshotProvider::createSnapshotDevName), 18);
+    // The registry's compare object keeps its base's slots.
+    EXPECT_EQ(slotOf(&DssSnapshotProviderCompare::ccCompare), 3);
 }
 
 TEST(SnapshotProvider, BareProviderAsMadeAtStartUp) {

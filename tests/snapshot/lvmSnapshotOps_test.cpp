@@ -84,7 +84,7 @@ TEST(LvmSnapshotOps, LocalTimeFallsBackToTwoDaysAfterTheEpoch) {
     time_t now = time(nullptr);
     tm expected{}, got{};
     localtime_r(&now, &expected);
-    EXPECT_EQ(psLocalTime(&now, &got), &got);
+    EXPECT_EQ(psLocalTime(&now, got), &got);
     EXPECT_EQ(std::memcmp(&got, &expected, sizeof got), 0);
 
     // A year beyond what tm can hold makes localtime_r fail.
@@ -92,7 +92,7 @@ TEST(LvmSnapshotOps, LocalTimeFallsBackToTwoDaysAfterTheEpoch) {
     time_t fallback = 172800;
     localtime_r(&fallback, &expected);
     std::memset(&got, 0x5A, sizeof got);
-    EXPECT_EQ(psLocalTime(&tooLate, &got), &got);
+    EXPECT_EQ(psLocalTime(&tooLate, got), &got);
     EXPECT_EQ(got.tm_year, expected.tm_year);
     EXPECT_EQ(got.tm_yday, expected.tm_yday);
     EXPECT_EQ(got.tm_hour, expected.tm_hour);
