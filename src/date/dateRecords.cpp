@@ -21,15 +21,20 @@ void fromTm(const std::tm& tm, nfDate* date) {
 
 void localAt(time_t seconds, nfDate* date) {
     std::tm tm{};
-    // The C library cannot convert: fall back to a fixed instant rather than garbage.
-    if (localtime_r(&seconds, &tm) == nullptr) {
-        time_t fallback = 172800;
-        gmtime_r(&fallback, &tm);
-    }
+    psLocalTime(&seconds, tm);
     fromTm(tm, date);
 }
 
 }  // namespace
+
+tm* psLocalTime(time_t* t, tm& out) {
+    tm* result = localtime_r(t, &out);
+    if (result == nullptr) {
+        time_t fallback = 172800;  // two days after the epoch: a date every zone can show
+        result = localtime_r(&fallback, &out);
+    }
+    return result;
+}
 
 void dateLocal(nfDate* date) {
     if (date != nullptr) localAt(std::time(nullptr), date);

@@ -2,6 +2,10 @@
 // byte by byte and can be written to files as they are.
 #pragma once
 
+#include <ctime>
+
+#include "pisnp_export.h"
+
 struct nfDate {
     unsigned char year[2];  // big-endian
     unsigned char month;
@@ -18,3 +22,8 @@ void dateLocal(nfDate* date);
 void GetTimeOfDay(nfDate* date, long* microseconds);
 // Date and time texts in the locale's formats; each buffer needs 15 bytes. Either may be null.
 int dateFmt(nfDate* date, char* dateText, char* timeText);
+
+// localtime_r of *t into out; when that fails, of 172800 (two days after the epoch) instead, so
+// that callers always get a usable date. Returns what the last localtime_r returned. The
+// parameter types are those the date functions and the host link against.
+PISNP_API tm* psLocalTime(time_t* t, tm& out);

@@ -20,9 +20,6 @@
 
 namespace {
 
-// A date that localtime_r can always convert, for a time it cannot.
-constexpr time_t kFallbackTime = 172800;
-
 // The volume manager tells what went wrong on its error stream; the output stream is discarded
 // by the command line itself.
 constexpr int kWaitForCommand = 1;
@@ -41,15 +38,6 @@ struct ArcBlock {
 };
 
 }  // namespace
-
-tm* psLocalTime(time_t* t, tm& out) {
-    tm* result = localtime_r(t, &out);
-    if (result == nullptr) {
-        time_t fallback = kFallbackTime;
-        result = localtime_r(&fallback, &out);
-    }
-    return result;
-}
 
 namespace lvmops {
 

@@ -1,16 +1,11 @@
-// Helpers of the volume manager provider's real work (lvmSnapshotOps.cpp), and the local-time
-// conversion that names its snapshots.
+// Helpers of the volume manager provider's real work (lvmSnapshotOps.cpp).
 #pragma once
 
 #include <cstdint>
 #include <ctime>
 
+#include "date/dateRecords.h"
 #include "pisnp_export.h"
-
-// localtime_r of *t into out; when that fails, of 172800 (two days after the epoch) instead, so
-// that callers always get a usable date. Returns what the last localtime_r returned. The
-// parameter types are those the date functions and the host link against.
-PISNP_API tm* psLocalTime(time_t* t, tm& out);
 
 namespace lvmops {
 
