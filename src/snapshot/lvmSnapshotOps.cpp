@@ -37,6 +37,17 @@ struct ArcBlock {
     ArcBlock& operator=(const ArcBlock&) = delete;
 };
 
+// Passes a failed command's error text to the host under its catalog message. An empty error
+// stream has nothing to tell the user; the failure code says it all then.
+template <typename... Inserts>
+void reportToHost(const char* errText, int msgNum, Inserts... inserts) {
+    if (errText == nullptr || errText[0] == '\0') return;
+    ArcBlock msgBuf(PI_HOST_MSGBUF_SIZE);
+    if (msgBuf.p == nullptr) return;
+    msgBuf.p[0] = '\0';
+    SNAP_HOST_MESSAGE(msgBuf.p, msgNum, inserts...);
+}
+
 }  // namespace
 
 namespace lvmops {
@@ -137,16 +148,9 @@ int DSnapshotProvider::startSnapshot(bkpSnapshotProperties_t* props) {
     int cmdRc = psCmdExecute(cmd.p, kWaitForCommand, &errText, kCaptureErrorsOnly);
     int rc = 0;
     if (cmdRc != 0) {
-        // An empty error stream has nothing to tell the user; the failure code says it all.
-        if (errText != nullptr && errText[0] != '\0') {
-            ArcBlock msgBuf(PI_HOST_MSGBUF_SIZE);
-            if (msgBuf.p != nullptr) {
-                msgBuf.p[0] = '\0';
-                SNAP_HOST_MESSAGE(msgBuf.p, lvmops::kMsgCreateFailed,
-                                  "DSnapshotProvider::startSnapshot():", errText, cmdRc,
-                                  __FILE_NAME__, __LINE__);
-            }
-        }
+        reportToHost(errText, lvmops::kMsgCreateFailed,
+                     "DSnapshotProvider::startSnapshot():", errText, cmdRc, __FILE_NAME__,
+                     __LINE__);
         rc = lvmops::kCreateFailed;
     }
     // Warnings of a command that succeeded are of no interest to anyone.
@@ -179,16 +183,9 @@ int DSnapshotProvider::deleteSnapshot() {
     int cmdRc = psCmdExecute(cmd.p, kWaitForCommand, &errText, kCaptureErrorsOnly);
     int rc = 0;
     if (cmdRc != 0) {
-        // An empty error stream has nothing to tell the user; the failure code says it all.
-        if (errText != nullptr && errText[0] != '\0') {
-            ArcBlock msgBuf(PI_HOST_MSGBUF_SIZE);
-            if (msgBuf.p != nullptr) {
-                msgBuf.p[0] = '\0';
-                SNAP_HOST_MESSAGE(msgBuf.p, lvmops::kMsgRemoveFailed, cmd.p,
-                                  "DSnapshotProvider::deleteSnapshot():", errText, cmdRc,
-                                  __FILE_NAME__, __LINE__);
-            }
-        }
+        reportToHost(errText, lvmops::kMsgRemoveFailed, cmd.p,
+                     "DSnapshotProvider::deleteSnapshot():", errText, cmdRc, __FILE_NAME__,
+                     __LINE__);
         rc = lvmops::kRemoveFailed;
     }
     if (errText != nullptr) ARC_FREE(errText);
