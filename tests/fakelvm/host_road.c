@@ -162,21 +162,27 @@ static void readText(const char* path, char* out, size_t room) {
 
 /* ---- the library's side ---- */
 
-static piQueryApp_fn queryApp;
-static piSnapshotInit_fn snapshotInit;
-static piTerminate_fn terminate;
-static bkpInitializeSnapshotSet_fn initSet;
-static bkpInitializeSnapshot_fn initSnapshot;
-static bkpTerminateSnapshot_fn terminateSnapshot;
-static bkpStartSnapshot_fn startSnapshot;
-static bkpPreStartSnapshot_fn preStart;
-static bkpPostStartSnapshot_fn postStart;
-static bkpEndSnapshot_fn endSnapshot;
-static bkpOBFGetInfo_fn obfGetInfo;
-static bkpSnapshotStatusCallback_fn statusCallback;
-static bkpSnapshotGetErrorInfo_fn getErrorInfo;
-static bkpCancelSnapshot_fn cancelSnapshot;
-static bkpSnapshotAction_fn snapshotAction;
+/* The library's entry points this host calls: type, variable, symbol. */
+#define ENTRY_POINTS(X)                                                          \
+    X(piQueryApp_fn, queryApp, "piQueryApp")                                     \
+    X(piSnapshotInit_fn, snapshotInit, "piSnapshotInit")                         \
+    X(piTerminate_fn, terminate, "piTerminate")                                  \
+    X(bkpInitializeSnapshotSet_fn, initSet, "bkpInitializeSnapshotSet")          \
+    X(bkpInitializeSnapshot_fn, initSnapshot, "bkpInitializeSnapshot")           \
+    X(bkpTerminateSnapshot_fn, terminateSnapshot, "bkpTerminateSnapshot")        \
+    X(bkpStartSnapshot_fn, startSnapshot, "bkpStartSnapshot")                    \
+    X(bkpPreStartSnapshot_fn, preStart, "bkpPreStartSnapshot")                   \
+    X(bkpPostStartSnapshot_fn, postStart, "bkpPostStartSnapshot")                \
+    X(bkpEndSnapshot_fn, endSnapshot, "bkpEndSnapshot")                          \
+    X(bkpOBFGetInfo_fn, obfGetInfo, "bkpOBFGetInfo")                             \
+    X(bkpSnapshotStatusCallback_fn, statusCallback, "bkpSnapshotStatusCallback") \
+    X(bkpSnapshotGetErrorInfo_fn, getErrorInfo, "bkpSnapshotGetErrorInfo")       \
+    X(bkpCancelSnapshot_fn, cancelSnapshot, "bkpCancelSnapshot")                 \
+    X(bkpSnapshotAction_fn, snapshotAction, "bkpSnapshotAction")
+
+#define DECLARE(type, var, symbol) static type var;
+ENTRY_POINTS(DECLARE)
+#undef DECLARE
 
 static char source[256], namePrefix[300];
 static bkpSnapVolumeList_t volumes;
@@ -450,24 +456,11 @@ static int loadLibrary(const char* path) {
         fprintf(stderr, "dlopen: %s\n", dlerror());
         return 0;
     }
-    *(void**)&queryApp = dlsym(lib, "piQueryApp");
-    *(void**)&snapshotInit = dlsym(lib, "piSnapshotInit");
-    *(void**)&terminate = dlsym(lib, "piTerminate");
-    *(void**)&initSet = dlsym(lib, "bkpInitializeSnapshotSet");
-    *(void**)&initSnapshot = dlsym(lib, "bkpInitializeSnapshot");
-    *(void**)&terminateSnapshot = dlsym(lib, "bkpTerminateSnapshot");
-    *(void**)&startSnapshot = dlsym(lib, "bkpStartSnapshot");
-    *(void**)&preStart = dlsym(lib, "bkpPreStartSnapshot");
-    *(void**)&postStart = dlsym(lib, "bkpPostStartSnapshot");
-    *(void**)&endSnapshot = dlsym(lib, "bkpEndSnapshot");
-    *(void**)&obfGetInfo = dlsym(lib, "bkpOBFGetInfo");
-    *(void**)&statusCallback = dlsym(lib, "bkpSnapshotStatusCallback");
-    *(void**)&getErrorInfo = dlsym(lib, "bkpSnapshotGetErrorInfo");
-    *(void**)&cancelSnapshot = dlsym(lib, "bkpCancelSnapshot");
-    *(void**)&snapshotAction = dlsym(lib, "bkpSnapshotAction");
-    return queryApp && snapshotInit && terminate && initSet && initSnapshot && terminateSnapshot &&
-           startSnapshot && preStart && postStart && endSnapshot && obfGetInfo && statusCallback &&
-           getErrorInfo && cancelSnapshot && snapshotAction;
+    int all = 1;
+#define LOAD(type, var, symbol) all = (*(void**)&(var) = dlsym(lib, symbol)) != NULL && all;
+    ENTRY_POINTS(LOAD)
+#undef LOAD
+    return all;
 }
 
 /* The fakes must be what /sbin holds here, or this program would drive the machine's volume
