@@ -149,25 +149,42 @@ static double now(void) {
     return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
 }
 
+/* A small file's whole text, or "" when it cannot be read. */
+static void readText(const char* path, char* out, size_t room) {
+    FILE* f = fopen(path, "r");
+    size_t n = 0;
+    if (f != NULL) {
+        n = fread(out, 1, room - 1, f);
+        fclose(f);
+    }
+    out[n] = '\0';
+}
+
 /* ---- the library's side ---- */
 
-static piQueryApp_fn queryApp;
-static piSnapshotInit_fn snapshotInit;
-static piTerminate_fn terminate;
-static bkpInitializeSnapshotSet_fn initSet;
-static bkpInitializeSnapshot_fn initSnapshot;
-static bkpTerminateSnapshot_fn terminateSnapshot;
-static bkpStartSnapshot_fn startSnapshot;
-static bkpPreStartSnapshot_fn preStart;
-static bkpPostStartSnapshot_fn postStart;
-static bkpEndSnapshot_fn endSnapshot;
-static bkpOBFGetInfo_fn obfGetInfo;
-static bkpSnapshotStatusCallback_fn statusCallback;
-static bkpSnapshotGetErrorInfo_fn getErrorInfo;
-static bkpCancelSnapshot_fn cancelSnapshot;
-static bkpSnapshotAction_fn snapshotAction;
+/* The library's entry points this host calls: type, variable, symbol. */
+#define ENTRY_POINTS(X)                                                          \
+    X(piQueryApp_fn, queryApp, "piQueryApp")                                     \
+    X(piSnapshotInit_fn, snapshotInit, "piSnapshotInit")                         \
+    X(piTerminate_fn, terminate, "piTerminate")                                  \
+    X(bkpInitializeSnapshotSet_fn, initSet, "bkpInitializeSnapshotSet")          \
+    X(bkpInitializeSnapshot_fn, initSnapshot, "bkpInitializeSnapshot")           \
+    X(bkpTerminateSnapshot_fn, terminateSnapshot, "bkpTerminateSnapshot")        \
+    X(bkpStartSnapshot_fn, startSnapshot, "bkpStartSnapshot")                    \
+    X(bkpPreStartSnapshot_fn, preStart, "bkpPreStartSnapshot")                   \
+    X(bkpPostStartSnapshot_fn, postStart, "bkpPostStartSnapshot")                \
+    X(bkpEndSnapshot_fn, endSnapshot, "bkpEndSnapshot")                          \
+    X(bkpOBFGetInfo_fn, obfGetInfo, "bkpOBFGetInfo")                             \
+    X(bkpSnapshotStatusCallback_fn, statusCallback, "bkpSnapshotStatusCallback") \
+    X(bkpSnapshotGetErrorInfo_fn, getErrorInfo, "bkpSnapshotGetErrorInfo")       \
+    X(bkpCancelSnapshot_fn, cancelSnapshot, "bkpCancelSnapshot")                 \
+    X(bkpSnapshotAction_fn, snapshotAction, "bkpSnapshotAction")
 
-static char source[256];
+#define DECLARE(type, var, symbol) static type var;
+ENTRY_POINTS(DECLARE)
+#undef DECLARE
+
+static char source[256], namePrefix[300];
 static bkpSnapVolumeList_t volumes;
 
 static bkpSnapshotInitIn_t record(char* pre, char* post) {
@@ -176,6 +193,15 @@ static bkpSnapshotInitIn_t record(char* pre, char* post) {
     in.preSnapshotCmd = pre;
     in.postSnapshotCmd = post;
     return in;
+}
+
+/* A snapshot made in mode 0 without commands, and started. */
+static unsigned int startedSnapshot(bkpSnapshotStartOut_t* out) {
+    bkpSnapshotInitIn_t in = record(NULL, NULL);
+    unsigned int handle = 0;
+    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE_AND_PREPARE, &handle, 0) == 0);
+    CHECK(startSnapshot(handle, out) == 0);
+    return handle;
 }
 
 /* ---- the checks ---- */
@@ -203,12 +229,9 @@ static void wholeRoadInOneCall(void) {
     CHECK(startSnapshot(handle, &out) == 0);
     CHECK(out.reserved0[0] == 0xAB && out.reserved0[11] == 0xAB);
     CHECK(out.props.propsVersion == 1);
-    char prefix[300];
-    snprintf(prefix, sizeof prefix, "/dev/%s/bkpsnapshot_date_", vg);
-    CHECK(strncmp(out.props.devicePath, prefix, strlen(prefix)) == 0);
+    CHECK(strncmp(out.props.devicePath, namePrefix, strlen(namePrefix)) == 0);
     CHECK(nodeExists(out.props.devicePath));
     const char* name = strrchr(out.props.devicePath, '/') + 1;
-
     char last[2048], expected[sizeof out.props.devicePath + 256];
     CHECK(logLines(last, sizeof last) == before + 1);
     snprintf(expected, sizeof expected, "lvcreate -L 1048576K -n %s -s %s", name, source);
@@ -223,24 +246,16 @@ static void wholeRoadInOneCall(void) {
     CHECK(postStart(handle, &cmd) == 0 && cmd.cmdRc == 0);
     CHECK(endSnapshot(handle, 1) == 0);
 
-    char device[sizeof out.props.devicePath];
-    snprintf(device, sizeof device, "%s", out.props.devicePath);
     double start = now();
     CHECK(terminateSnapshot(handle) == 0);
     CHECK(now() - start >= 0.95);
-    CHECK(!nodeExists(device));
+    CHECK(!nodeExists(out.props.devicePath));
     logLines(last, sizeof last);
-    snprintf(expected, sizeof expected, "lvremove -f %s", device);
+    snprintf(expected, sizeof expected, "lvremove -f %s", out.props.devicePath);
     CHECK(strcmp(last, expected) == 0);
     CHECK(messageCount == 0);
-
-    FILE* f = fopen(ranPath, "r");
-    char ran[64] = "";
-    if (f != NULL) {
-        size_t n = fread(ran, 1, sizeof ran - 1, f);
-        ran[n] = '\0';
-        fclose(f);
-    }
+    char ran[64];
+    readText(ranPath, ran, sizeof ran);
     CHECK(strcmp(ran, "pre\npost\n") == 0);
 }
 
@@ -286,7 +301,8 @@ static void volumeManagerFailures(void) {
     clearHost();
     CHECK(startSnapshot(handle, &out) == 5);
     CHECK(!nodeExists(out.props.devicePath));
-    CHECK(strncmp(out.props.devicePath, "/dev/", 5) == 0);
+    /* Written after a failure too, so the host knows which device was meant. */
+    CHECK(strncmp(out.props.devicePath, namePrefix, strlen(namePrefix)) == 0);
     CHECK(messageCount == 1 && lastMsgNum == 5250);
     CHECK(strcmp(lastInserts[0], "DSnapshotProvider::startSnapshot():") == 0);
     CHECK(strcmp(lastInserts[1], "  Insufficient free space: 256 extents\n") == 0);
@@ -316,43 +332,47 @@ static void volumeManagerFailures(void) {
     CHECK(traced("DSnapshotProvider::deleteSnapshot(): Exiting, rc = 24"));
 
     /* lvremove refuses a snapshot that exists: 24, the node stays, the handle is gone. */
-    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE_AND_PREPARE, &handle, 0) == 0);
-    CHECK(startSnapshot(handle, &out) == 0);
+    handle = startedSnapshot(&out);
     answer("FAKELVM_LVREMOVE_RC=5; FAKELVM_LVREMOVE_ERR='  Logical volume is in use'");
     clearHost();
     CHECK(terminateSnapshot(handle) == 24);
     CHECK(messageCount == 1 && lastMsgNum == 8103);
     CHECK(strcmp(lastInserts[2], "  Logical volume is in use\n") == 0);
     CHECK(nodeExists(out.props.devicePath));
+    CHECK(endSnapshot(handle, 1) == -1);
     answer("");
     clearNodes();
 }
 
 static void hostCommands(void) {
-    bkpSnapshotInitIn_t in = record("exit 3", "exit 4");
+    bkpSnapshotInitIn_t in = record("exit 3", "exit 9");
     unsigned int both = 0, postOnly = 0;
     CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE, &both, 0) == 0);
     bkpSnapshotCmdRec_t cmd;
     memset(&cmd, 0, sizeof cmd);
+    /* cmdRc carries the command's own status; the answer says which command failed. */
     CHECK(preStart(both, &cmd) == 3 && cmd.cmdRc == 3);
     cmd.postNeedsPre = 1;
-    CHECK(postStart(both, &cmd) == 4 && cmd.cmdRc == 4);
+    CHECK(postStart(both, &cmd) == 4 && cmd.cmdRc == 9);
     CHECK(cancelSnapshot(both, 1) == 0);
     CHECK(snapshotAction(both, NULL, NULL) == 0);
+    bkpOBFInfo_t obf;
+    CHECK(obfGetInfo(both, &obf) == 0 && obf.obfVersion == 1);
 
     char post[1200];
     snprintf(post, sizeof post, "echo late >> %s", ranPath);
     in = record(NULL, post);
     CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE, &postOnly, 0) == 0);
     remove(ranPath);
+    /* Nothing to run: the answer is 0 and cmdRc stays as the host left it. */
     cmd.cmdRc = -5;
+    CHECK(preStart(postOnly, &cmd) == 0 && cmd.cmdRc == -5);
     cmd.postNeedsPre = 1;
     CHECK(postStart(postOnly, &cmd) == 0 && cmd.cmdRc == -5);
     CHECK(access(ranPath, F_OK) != 0);
     cmd.postNeedsPre = 0;
     CHECK(postStart(postOnly, &cmd) == 0 && cmd.cmdRc == 0);
     CHECK(access(ranPath, F_OK) == 0);
-    CHECK(preStart(postOnly, &cmd) == 0);
     /* Both stay registered: the library's tear-down deletes them without removing volumes. */
 }
 
@@ -374,14 +394,11 @@ static void unknownHandles(void) {
 /* Names that exist already are skipped, a second apart; when every name tried is taken the
  * snapshot fails, is forgotten, and its error record can still be read. */
 static void nameRetries(void) {
-    bkpSnapshotInitIn_t in = record(NULL, NULL);
-    unsigned int handle = 0;
+    bkpSnapshotStartOut_t out;
     occupyNames(0, 1);
     double start = now();
-    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE_AND_PREPARE, &handle, 0) == 0);
+    unsigned int handle = startedSnapshot(&out);
     CHECK(now() - start >= 0.95);
-    bkpSnapshotStartOut_t out;
-    CHECK(startSnapshot(handle, &out) == 0);
     CHECK(nodeExists(out.props.devicePath));
     CHECK(terminateSnapshot(handle) == 0);
     /* The occupied names are still there, so the one chosen was another. */
@@ -390,6 +407,7 @@ static void nameRetries(void) {
 
     occupyNames(-1, 10);
     clearHost();
+    bkpSnapshotInitIn_t in = record(NULL, NULL);
     start = now();
     CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE_AND_PREPARE, &handle, 0) == 5);
     CHECK(now() - start >= 4.9);
@@ -420,10 +438,8 @@ static void* hostStatusThread(void* arg) {
 }
 
 static void statusCallbackWhileTerminating(void) {
-    bkpSnapshotInitIn_t in = record(NULL, NULL);
-    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE_AND_PREPARE, &callbackHandle, 0) == 0);
     bkpSnapshotStartOut_t out;
-    CHECK(startSnapshot(callbackHandle, &out) == 0);
+    callbackHandle = startedSnapshot(&out);
     pthread_t thread;
     CHECK(pthread_create(&thread, NULL, hostStatusThread, NULL) == 0);
     __atomic_store_n(&terminating, 1, __ATOMIC_RELEASE);
@@ -440,37 +456,19 @@ static int loadLibrary(const char* path) {
         fprintf(stderr, "dlopen: %s\n", dlerror());
         return 0;
     }
-    *(void**)&queryApp = dlsym(lib, "piQueryApp");
-    *(void**)&snapshotInit = dlsym(lib, "piSnapshotInit");
-    *(void**)&terminate = dlsym(lib, "piTerminate");
-    *(void**)&initSet = dlsym(lib, "bkpInitializeSnapshotSet");
-    *(void**)&initSnapshot = dlsym(lib, "bkpInitializeSnapshot");
-    *(void**)&terminateSnapshot = dlsym(lib, "bkpTerminateSnapshot");
-    *(void**)&startSnapshot = dlsym(lib, "bkpStartSnapshot");
-    *(void**)&preStart = dlsym(lib, "bkpPreStartSnapshot");
-    *(void**)&postStart = dlsym(lib, "bkpPostStartSnapshot");
-    *(void**)&endSnapshot = dlsym(lib, "bkpEndSnapshot");
-    *(void**)&obfGetInfo = dlsym(lib, "bkpOBFGetInfo");
-    *(void**)&statusCallback = dlsym(lib, "bkpSnapshotStatusCallback");
-    *(void**)&getErrorInfo = dlsym(lib, "bkpSnapshotGetErrorInfo");
-    *(void**)&cancelSnapshot = dlsym(lib, "bkpCancelSnapshot");
-    *(void**)&snapshotAction = dlsym(lib, "bkpSnapshotAction");
-    return queryApp && snapshotInit && terminate && initSet && initSnapshot && terminateSnapshot &&
-           startSnapshot && preStart && postStart && endSnapshot && obfGetInfo && statusCallback &&
-           getErrorInfo && cancelSnapshot && snapshotAction;
+    int all = 1;
+#define LOAD(type, var, symbol) all = (*(void**)&(var) = dlsym(lib, symbol)) != NULL && all;
+    ENTRY_POINTS(LOAD)
+#undef LOAD
+    return all;
 }
 
 /* The fakes must be what /sbin holds here, or this program would drive the machine's volume
  * manager. */
 static int insideFakeNamespace(void) {
     const char* inside = getenv("FAKELVM_INSIDE");
-    FILE* f = fopen("/sbin/lvcreate", "r");
-    char text[256] = "";
-    if (f != NULL) {
-        size_t n = fread(text, 1, sizeof text - 1, f);
-        text[n] = '\0';
-        fclose(f);
-    }
+    char text[256];
+    readText("/sbin/lvcreate", text, sizeof text);
     return inside != NULL && strcmp(inside, "1") == 0 && strstr(text, "Fake lvcreate") != NULL &&
            getenv("FAKELVM_VG") != NULL && getenv("FAKELVM_LOG") != NULL &&
            getenv("FAKELVM_CONTROL") != NULL && getenv("FAKELVM_TMP") != NULL;
@@ -490,6 +488,7 @@ int main(int argc, char** argv) {
     snprintf(controlPath, sizeof controlPath, "%s", getenv("FAKELVM_CONTROL"));
     snprintf(ranPath, sizeof ranPath, "%s/ran", getenv("FAKELVM_TMP"));
     snprintf(source, sizeof source, "/dev/%s/lv_home", vg);
+    snprintf(namePrefix, sizeof namePrefix, "/dev/%s/bkpsnapshot_date_", vg);
     memset(&volumes, 0, sizeof volumes);
     volumes.source = source;
     volumes.sizeFactor1 = 10737418240ULL;
