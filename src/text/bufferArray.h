@@ -7,21 +7,10 @@
 #include <new>
 
 #include "mem/checkedAlloc.h"
+#include "text/strInternal.h"
 
 namespace dbuf {
 
-inline size_t textLength(const char* s) {
-    return std::strlen(s);
-}
-inline size_t textLength(const wchar_t* s) {
-    return std::wcslen(s);
-}
-inline size_t textLength(const char* s, size_t max) {
-    return strnlen(s, max);
-}
-inline size_t textLength(const wchar_t* s, size_t max) {
-    return wcsnlen(s, max);
-}
 
 // Replaces the array by one of newCapacity elements. Nothing changes when the allocation fails.
 template <typename C>
@@ -56,7 +45,7 @@ void assignSameKind(Buffer& buf, const C* s, int len, int exact) {
     static const C empty[1] = {};
     if (s == nullptr) s = empty;
     bool counted = exact != 0 && len >= 0;  // a negative len means all of s
-    size_t have = counted ? textLength(s, static_cast<size_t>(len)) : textLength(s);
+    size_t have = counted ? text_detail::nlen(s, static_cast<size_t>(len)) : text_detail::len(s);
     if (!counted && (len < 0 || static_cast<size_t>(len) < have)) len = static_cast<int>(have);
     ptrdiff_t inside = offsetInside(buf.data, buf.capacity, s);
     buf.grow(len + 1, inside >= 0 ? 1 : 0);
