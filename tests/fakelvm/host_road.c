@@ -15,18 +15,10 @@
 
 #include "bkpSnapshot.h"
 #include "piPlugin.h"
-#include "hostCheck.h"
+#include "hostTest.h"
 
 /* ---- the host's side ---- */
 
-typedef struct {
-    piHostServices_t services;
-    unsigned char hostPrivate[512];
-} HostObject;
-
-static HostObject host;
-static piHostOps_t hostOps;
-static piHostOptions_t hostOptions;
 
 static int misdirectedTraceCalls;
 static char traceLog[512 * 1024];

@@ -8,19 +8,10 @@
 #include <string.h>
 
 #include "piPlugin.h"
-#include "hostCheck.h"
+#include "hostTest.h"
 
 /* ---- the host's side ---- */
 
-/* The library sees the services object's first part only; a real host's object goes on. */
-typedef struct {
-    piHostServices_t services;
-    unsigned char hostPrivate[512];
-} HostObject;
-
-static HostObject host;
-static piHostOps_t hostOps;
-static piHostOptions_t hostOptions;
 
 static int traceCalls, misdirectedTraceCalls, messageCalls;
 static char traceLog[256 * 1024];
