@@ -1,3 +1,4 @@
+#include "mutexTestSupport.h"
 #include "os/mutexes.h"
 
 #include <gtest/gtest.h>
@@ -27,12 +28,8 @@ TEST(Mutexes, MutexWithoutAttributesIsRecursive) {
 }
 
 TEST(Mutexes, MutexReportsDeadlockAndBusy) {
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ERRORCHECK);
     pthread_mutex_t m;
-    ASSERT_EQ(arcMutexInit(&m, &attr), 0);
-    pthread_mutexattr_destroy(&attr);
+    ASSERT_EQ(initErrorCheckingMutex(&m), 0);
 
     ASSERT_EQ(psMutexLock(&m, 0), 0);
     EXPECT_EQ(psMutexLock(&m, 0), 936);

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "mutexTestSupport.h"
 #include "diag/traceTestSupport.h"
 #include "os/childProcess.h"
 #include "os/cmdExecute.h"
@@ -130,12 +131,8 @@ TEST_F(OsTraceTest, CaptureFailuresAreTracedAndKeepTheCode) {
 
 TEST_F(OsTraceTest, MutexFailuresAreTracedUnderThreadClass) {
     traceClasses("-ALL THREAD");
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ERRORCHECK);
     pthread_mutex_t m;
-    ASSERT_EQ(arcMutexInit(&m, &attr), 0);
-    pthread_mutexattr_destroy(&attr);
+    ASSERT_EQ(initErrorCheckingMutex(&m), 0);
 
     ASSERT_EQ(psMutexLock(&m, 0), 0);
     EXPECT_EQ(psMutexLock(&m, 0), 936);
