@@ -1,4 +1,3 @@
-#include "mutexTestSupport.h"
 #include "os/mutexes.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "mutexTestSupport.h"
 #include "os/pkMutex.h"
 
 namespace {
