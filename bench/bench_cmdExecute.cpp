@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "mem/checkedAlloc.h"
-#include "os/cmdExecute.h"
+#include "pisnp/processes.h"
 
 namespace {
 

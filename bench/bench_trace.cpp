@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <string>
 
-#include "diag/trace.h"
+#include "pisnp/trace.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "diag/trace.h"
+#include "pisnp/trace.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;

@@ -10,6 +10,7 @@
 
 #include <stdint.h>
 
+#include "pisnp/resultCodes.h"
 #include "pisnp_export.h"
 #include "pisnp_layout.h"
 
@@ -61,7 +62,6 @@ PISNP_SIZE(bkpSnapVolumeList_t, 136);
 
 /* Return code of CopySnapList when, while merging, a volume shares its source or its target (but
  * not both) with one already selected. */
-#define BKP_RC_SNAP_VOLUME_CONFLICT 6054
 
 #ifdef __cplusplus
 /* The list functions have C++ linkage. */

@@ -1,4 +1,4 @@
-#include "containers/DFccAbstractCompare.h"
+#include "pisnp/lists.h"
 
 #include <cstdint>
 

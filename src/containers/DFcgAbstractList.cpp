@@ -1,4 +1,4 @@
-#include "containers/DFcgAbstractList.h"
+#include "pisnp/lists.h"
 
 DFcgAbstractList::DFcgAbstractList(void (*freeDestructor)(void*))
     : numItems_(0), freeDestructor_(freeDestructor), lock_(pkCreateMutex()) {}

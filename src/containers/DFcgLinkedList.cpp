@@ -1,4 +1,4 @@
-#include "containers/DFcgLinkedList.h"
+#include "pisnp/lists.h"
 
 // Hosts built elsewhere rely on this layout: a 16-byte link, the list's members after the
 // table pointer in declaration order.

@@ -1,5 +1,6 @@
 // Minimal date support until the date subsystem lands: the formats are the initial locale
 // formats ("%m/%d/%Y", "%H:%M:%S"), which the message system may later replace.
+#include "base/sysCalls.h"
 #include "date/dateRecords.h"
 
 #include <sys/time.h>
@@ -37,12 +38,12 @@ tm* psLocalTime(time_t* t, tm& out) {
 }
 
 void dateLocal(nfDate* date) {
-    if (date != nullptr) localAt(std::time(nullptr), date);
+    if (date != nullptr) localAt(pisnp::sys::time(nullptr), date);
 }
 
 void GetTimeOfDay(nfDate* date, long* microseconds) {
     timeval tv{};
-    gettimeofday(&tv, nullptr);
+    pisnp::sys::gettimeofday(&tv);
     if (date != nullptr) localAt(tv.tv_sec, date);
     if (microseconds != nullptr) *microseconds = static_cast<long>(tv.tv_usec);
 }

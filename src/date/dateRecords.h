@@ -1,20 +1,7 @@
-// Date records: nfDate keeps its year most significant byte first so that records compare
-// byte by byte and can be written to files as they are.
+// Date functions that the library uses before they join the public interface.
 #pragma once
 
-#include <ctime>
-
-#include "pisnp_export.h"
-
-struct nfDate {
-    unsigned char year[2];  // big-endian
-    unsigned char month;
-    unsigned char day;
-    unsigned char hour;
-    unsigned char minute;
-    unsigned char second;
-};
-static_assert(sizeof(nfDate) == 7);
+#include "pisnp/dates.h"
 
 // The current local time.
 void dateLocal(nfDate* date);
@@ -22,8 +9,3 @@ void dateLocal(nfDate* date);
 void GetTimeOfDay(nfDate* date, long* microseconds);
 // Date and time texts in the locale's formats; each buffer needs 15 bytes. Either may be null.
 int dateFmt(nfDate* date, char* dateText, char* timeText);
-
-// localtime_r of *t into out; when that fails, of 172800 (two days after the epoch) instead, so
-// that callers always get a usable date. Returns what the last localtime_r returned. The
-// parameter types are those the date functions and the host link against.
-PISNP_API tm* psLocalTime(time_t* t, tm& out);

@@ -1,7 +1,8 @@
-#include "date/timers.h"
+#include "pisnp/timers.h"
 
 #include <unistd.h>
 
+#include "base/sysCalls.h"
 #include "mem/checkedAlloc.h"
 
 namespace {
@@ -31,7 +32,7 @@ void* dsCreateTimer() {
     auto* timer = static_cast<dsTimer_t*>(ARC_MALLOC(sizeof(dsTimer_t)));
     if (timer == nullptr) return nullptr;
     timer->duration = 0;
-    timer->startTime = time(nullptr);
+    timer->startTime = pisnp::sys::time(nullptr);
     timer->running = 0;
     return timer;
 }
@@ -43,7 +44,7 @@ void dsDestroyTimer(void* timer) {
 void dsStartTimer(void* handle, unsigned int seconds) {
     dsTimer_t* timer = timerOf(handle);
     if (timer == nullptr) return;
-    timer->startTime = time(nullptr);
+    timer->startTime = pisnp::sys::time(nullptr);
     timer->duration = seconds;
     timer->running = 1;
 }
@@ -54,13 +55,13 @@ void dsStopTimer(void* handle) {
 
 double dsElapsedTime(void* handle) {
     if (handle == nullptr) return 0;
-    return difftime(time(nullptr), timerOf(handle)->startTime);
+    return difftime(pisnp::sys::time(nullptr), timerOf(handle)->startTime);
 }
 
 bool dsHasTimerPopped(void* handle) {
     dsTimer_t* timer = timerOf(handle);
     if (timer == nullptr || timer->duration <= 0 || timer->running == 0) return false;
-    time_t now = time(nullptr);
+    time_t now = pisnp::sys::time(nullptr);
     if (difftime(now, timer->startTime) < timer->duration) return false;
     timer->startTime = now;
     return true;
@@ -84,7 +85,7 @@ int arcSleep(unsigned int seconds, int (*callback)(short event, void* timer, voi
              void* userData) {
     // Nobody to drive the wait or to cancel it: it becomes a plain sleep that runs out.
     if (callback == nullptr) {
-        sleep(seconds);
+        pisnp::sys::sleep(seconds);
         return 1;
     }
     // Without memory for the timer the wait goes on: a null timer never pops, so only the
@@ -110,7 +111,7 @@ int arcSleep(unsigned int seconds, int (*callback)(short event, void* timer, voi
 }
 
 int GetTod(timeval* tv) {
-    return gettimeofday(tv, nullptr);
+    return pisnp::sys::gettimeofday(tv);
 }
 
 double SubTod(timeval* now, timeval* start) {

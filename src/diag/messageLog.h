@@ -1,12 +1,9 @@
-// Error, schedule and audit logs.
+// Numbered messages that are logged by their severity.
 #pragma once
 
 #include <cstdarg>
 
-#include "pisnp_export.h"
-
-// One error-log line. 0 when logging is off.
-PISNP_API int LogMsg(char* text);
+#include "pisnp/logs.h"
 
 // Compose message msgNum into a new text in out (owned by the caller) and log it when its
 // severity calls for it. nlLogvsprintf returns the length (0 when there is no text),

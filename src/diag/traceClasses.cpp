@@ -1,18 +1,8 @@
-#include "diag/traceClasses.h"
-
-// Every flag starts off; ERROR is the one class that creation and reset of the trace object
-// leave alone, so a host may switch it on before any trace exists.
-#define TRACE_CLASS(keyword, flag, comm) unsigned char flag = 0;
-#include "diag/traceClassList.def"
-#undef TRACE_CLASS
-
-#define TEST_FLAG(keyword, record) TestFlag record = {0, 0, nullptr};
-#include "diag/testFlagList.def"
-#undef TEST_FLAG
+#include "pisnp/traceClasses.h"
 
 const TrClass ClassTable[] = {
 #define TRACE_CLASS(keyword, flag, comm) {keyword, &flag, comm},
-#include "diag/traceClassList.def"
+#include "pisnp/traceClassList.def"
 #undef TRACE_CLASS
     {nullptr, nullptr, 0},
 };
@@ -70,7 +60,7 @@ const TrAggrClass AggrTable[] = {
 
 const TestClass TestClassTable[] = {
 #define TEST_FLAG(keyword, record) {keyword, &record},
-#include "diag/testFlagList.def"
+#include "pisnp/testFlagList.def"
 #undef TEST_FLAG
     {nullptr, nullptr},
 };

@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "diag/instrument.h"
 #include "diag/traceInternal.h"
 #include "mem/checkedAlloc.h"
-#include "text/strFunctions.h"
-#include "text/tokens.h"
+#include "pisnp/instrument.h"
+#include "pisnp/strings.h"
+#include "pisnp/tokens.h"
 
 using namespace trace_detail;
 

@@ -14,7 +14,8 @@
 #include <cerrno>
 #include <cstddef>
 
-#include "diag/trace.h"
+#include "base/errnoKeeper.h"
+#include "pisnp/trace.h"
 
 struct TraceObject {
     std::atomic<FILE*> stream;  // null when no destination is open
@@ -67,16 +68,11 @@ inline void setClass(unsigned char& flag, unsigned char value) {
 // Every class but the first (ERROR), which only the enable functions change.
 void clearClassesButFirst();
 
-class ErrnoKeeper {
-  public:
-    ErrnoKeeper() : saved_(errno) {}
-    ~ErrnoKeeper() { errno = saved_; }
-    ErrnoKeeper(const ErrnoKeeper&) = delete;
-    ErrnoKeeper& operator=(const ErrnoKeeper&) = delete;
+using pisnp::ErrnoKeeper;
 
-  private:
-    int saved_;
-};
+// trLogDiagMsg with its arguments already taken: what the layers below report through.
+int vlogDiag(const char* file, unsigned line, unsigned char classFlag, const char* fmt,
+             va_list args);
 
 // Holds the wrap lock with deferred cancellation, so that a cancelled writer cannot leave the
 // lock taken.

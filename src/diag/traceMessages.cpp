@@ -12,12 +12,12 @@
 #include "diag/traceInternal.h"
 #include "mem/checkedAlloc.h"
 #include "nls/nlsMessageApi.h"
+#include "pisnp/resultCodes.h"
 
 using namespace trace_detail;
 
 namespace {
 
-constexpr int kNoMemory = 102;
 constexpr unsigned kLastLoggedOnlyMessage = 9999;
 constexpr int kErrorProgFailed = 9293;
 
@@ -49,7 +49,7 @@ int logDiagFormatted(const char* file, unsigned line, unsigned char classFlag,
     bool canTrace = trCanOutPut() != 0;
     if (!logging && !canTrace) return 0;
     char* buf = static_cast<char*>(arcMalloc(kTextSize, kSource, __LINE__));
-    if (buf == nullptr) return kNoMemory;
+    if (buf == nullptr) return PISNP_RC_NO_MEMORY;
     size_t used = fileLinePart(buf, kTextSize, file, line);
     format(buf + used, kTextSize - used, fmt, args);
     if (logging) logDiagnostic(buf);
@@ -89,6 +89,12 @@ void reportErrorProgFailure(const char* what, int err) {
 }
 
 }  // namespace
+
+int trace_detail::vlogDiag(const char* file, unsigned line, unsigned char classFlag,
+                           const char* fmt, va_list args) {
+    ErrnoKeeper keep;
+    return logDiagFormatted(file, line, classFlag, formatNarrow, fmt, args);
+}
 
 int trNlsPrintf(const char* file, unsigned line, unsigned msgNum, ...) {
     ErrnoKeeper keep;

@@ -8,18 +8,18 @@
 
 #include "date/dateRecords.h"
 #include "diag/buildInfo.h"
-#include "diag/hostAnchor.h"
 #include "diag/messageLog.h"
 #include "diag/traceInternal.h"
 #include "mem/checkedAlloc.h"
 #include "nls/nlsMessageApi.h"
-#include "os/fileServices.h"
-#include "text/tokens.h"
+#include "pisnp/files.h"
+#include "pisnp/hostAnchor.h"
+#include "pisnp/resultCodes.h"
+#include "pisnp/tokens.h"
 
 using namespace trace_detail;
 
 TraceObject* traceObj = nullptr;
-HostAnchor* GAnchorP = nullptr;
 
 namespace {
 
@@ -248,7 +248,7 @@ int trSetTraceFileName(char* name) {
         return -1;
     }
     char target[PATH_MAX + 1] = "";
-    if (psIsFileSymLink(full, target) != 104) {
+    if (psIsFileSymLink(full, target) != PISNP_RC_NOT_FOUND) {
         // A link could point the trace at any file the process may write: refuse it and remove
         // the link so that the next start creates a plain file.
         nlprintf(1193, full);
@@ -261,7 +261,7 @@ int trSetTraceFileName(char* name) {
         } else {
             nlprintf(1191, full);
         }
-        return kTrSymLinkRefused;
+        return PISNP_RC_SYMLINK_REFUSED;
     }
     std::strcpy(t->traceFileName, full);
     return 0;
@@ -395,7 +395,7 @@ int trBegin(char* name, int announce) {
                 std::printf("Unable to open trace output file %s\n", target);
             lock.release();
             trReset(1);
-            return kTrOpenFailed;
+            return PISNP_RC_TRACE_OPEN_FAILED;
         }
         if (!t->running.load()) {
             if (t->sizeOptionGiven) {
@@ -484,8 +484,8 @@ void trReset(int close) {
 int trInitializeStatusLog(char* dir, char* file, char* outPath) {
     ErrnoKeeper keep;
     TraceObject* t = traceObj;
-    if (dir == nullptr || file == nullptr) return 109;
-    if (t == nullptr) return 109;
+    if (dir == nullptr || file == nullptr) return PISNP_RC_INVALID_ARG;
+    if (t == nullptr) return PISNP_RC_INVALID_ARG;
     char path[2 * kTokenSize + 2];
     if (t->running.load()) {
         char classes[] = "STATUSLOG";
@@ -498,7 +498,7 @@ int trInitializeStatusLog(char* dir, char* file, char* outPath) {
         trEnable(t->tracingState.load() ? on : onNoPrefix, 1);
         size_t len = std::strlen(path);
         char* copy = static_cast<char*>(arcMalloc(len + 1, kSource, __LINE__));
-        if (copy == nullptr) return 102;
+        if (copy == nullptr) return PISNP_RC_NO_MEMORY;
         std::memcpy(copy, path, len + 1);
         trBegin(copy, 0);
         arcFree(copy, kSource, __LINE__);

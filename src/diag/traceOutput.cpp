@@ -13,7 +13,7 @@
 #include "diag/traceInternal.h"
 #include "mem/checkedAlloc.h"
 #include "nls/nlsMessageApi.h"
-#include "text/strFunctions.h"
+#include "pisnp/strings.h"
 
 using namespace trace_detail;
 
@@ -493,8 +493,8 @@ int trStatus(unsigned char what, char* out) {
 }
 
 template <>
-PISNP_API void TRACE_VA<char>(unsigned char classFlag, const char* file, unsigned line,
-                              const char* fmt, ...) {
+void TRACE_VA<char>(unsigned char classFlag, const char* file, unsigned line, const char* fmt,
+                    ...) {
     if (classFlag == 0) return;
     ErrnoKeeper keep;
     va_list args;

@@ -5,15 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "diag/messageLog.h"
-#include "diag/trace.h"
+#include "base/report.h"
 #include "mem/allocFaults.h"
+#include "pisnp/traceFlags.h"
 
 // The flag is tested here, inline, so that the untraced path never sets up a varargs call.
-#define MEM_TRACE(...)                                                                  \
-    do {                                                                                \
-        if (TR_MEMORY) TRACE_VA<char>(TR_MEMORY, __FILE_NAME__, __LINE__, __VA_ARGS__); \
-    } while (0)
+#define MEM_TRACE(...) REPORT_TRACE(TR_MEMORY, __VA_ARGS__)
 
 namespace {
 
@@ -80,7 +77,7 @@ void outOfMemory(size_t size, const char* file, unsigned int line) {
     std::snprintf(text, sizeof text, "calloc() failed: Size %ld File %s Line %d\n",
                   static_cast<long>(size), file, static_cast<int>(line));
     MEM_TRACE("%s", text);
-    LogMsg(text);
+    pisnp::report::logLine(text);
     runHandlers(size);
 }
 
@@ -206,9 +203,9 @@ void* arcRealloc(void* ptr, size_t size, const char* file, unsigned int line) {
     if (raw == nullptr) {
         // realloc left the old block where it was: make it live again for the caller.
         if (ptr != nullptr) mark(rawOf(ptr), arc::kLiveMagic);
-        trLogDiagMsg(__FILE_NAME__, __LINE__, TR_MEMORY,
-                     "Realloc failed: Old addr %p New Size %ld File %s Line %d\n", ptr,
-                     static_cast<long>(size), file, static_cast<int>(line));
+        pisnp::report::diag(__FILE_NAME__, __LINE__, TR_MEMORY,
+                            "Realloc failed: Old addr %p New Size %ld File %s Line %d\n", ptr,
+                            static_cast<long>(size), file, static_cast<int>(line));
         runHandlers(size);
         return nullptr;
     }

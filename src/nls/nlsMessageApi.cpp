@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "diag/globalRC.h"
+#include "base/report.h"
 #include "mem/checkedAlloc.h"
 
 namespace {
@@ -73,7 +73,7 @@ int nlprintf(int msgNum, ...) {
     nlVmessageSev(text, msgNum, args, nullptr);
     va_end(args);
     if (text == nullptr) return 0;
-    if (gRC != nullptr) gRC->set(msgNum);
+    pisnp::report::messageIssued(msgNum);
     std::fputs(text, stdout);
     ARC_FREE(text);
     return 0;

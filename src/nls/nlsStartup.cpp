@@ -1,12 +1,12 @@
 // STAND-IN for the message system's start-up: see nlsStartup.h.
-#include "nls/nlsStartup.h"
+#include "pisnp/messages.h"
+#include "pisnp/resultCodes.h"
 
 #include <cstring>
 
 namespace {
 // The object lives for the whole process; hosts and the plug-in entry share it.
 nlsObject_t gNlsObject;
-constexpr int kRcMsgSysStartFailed = 610;
 }  // namespace
 
 nlsObject_t* newNlsGlobalObject(void (**)(char*), int) {
@@ -16,9 +16,9 @@ nlsObject_t* newNlsGlobalObject(void (**)(char*), int) {
 
 int nlinit(char* reposName, int, char*, cliType_t clientType, unsigned int dateFmt,
            unsigned int timeFmt, unsigned int numberFmt, nlsReturnInfo_t* retInfo, char*) {
-    if (reposName == nullptr || *reposName == '\0') return kRcMsgSysStartFailed;
+    if (reposName == nullptr || *reposName == '\0') return PISNP_RC_MSG_SYS_START_FAILED;
     if (std::strlen(reposName) >= static_cast<size_t>(kNlsReposNameMax))
-        return kRcMsgSysStartFailed;
+        return PISNP_RC_MSG_SYS_START_FAILED;
     if (retInfo != nullptr) {
         std::strcpy(retInfo->name, reposName);
         retInfo->dateFmt = dateFmt;

@@ -1,4 +1,4 @@
-#include "os/childProcess.h"
+#include "pisnp/processes.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -8,9 +8,12 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "diag/trace.h"
+#include "base/report.h"
+#include "base/sysCalls.h"
 #include "os/pkSignalHandler.h"
-#include "os/threads.h"
+#include "pisnp/resultCodes.h"
+#include "pisnp/threads.h"
+#include "pisnp/traceFlags.h"
 
 namespace {
 
@@ -19,10 +22,6 @@ namespace {
 constexpr int kResetInChild[] = {SIGINT,  SIGTERM, SIGQUIT, SIGPIPE,
                                  SIGUSR1, SIGXFSZ, SIGTSTP, SIGABRT};
 
-constexpr int kExitNotFound = 104;
-constexpr int kExitNoAccess = 106;
-constexpr int kExitOther = 115;
-
 constexpr char kJournalProbe[] = "ps -eocomm | grep bkpjbbd";
 
 [[noreturn]] void runInChild(const char** argv) {
@@ -30,20 +29,21 @@ constexpr char kJournalProbe[] = "ps -eocomm | grep bkpjbbd";
     sigset_t none;
     sigemptyset(&none);
     pthread_sigmask(SIG_SETMASK, &none, nullptr);
-    execv(argv[0], const_cast<char* const*>(argv));
+    pisnp::sys::execv(argv[0], const_cast<char* const*>(argv));
 
     int err = errno;
-    int code = kExitOther;
+    int code = PISNP_RC_EXEC_FAILED;
     if (err == ENOENT) {
-        trLogDiagMsg(__FILE_NAME__, __LINE__, TR_ERROR, "File '%s' not found by execl().\n",
-                     argv[0]);
-        code = kExitNotFound;
+        pisnp::report::diag(__FILE_NAME__, __LINE__, TR_ERROR, "File '%s' not found by execl().\n",
+                            argv[0]);
+        code = PISNP_RC_NOT_FOUND;
     } else if (err == EACCES) {
-        trLogDiagMsg(__FILE_NAME__, __LINE__, TR_ERROR, "Unable to access file '%s'.\n", argv[0]);
-        code = kExitNoAccess;
+        pisnp::report::diag(__FILE_NAME__, __LINE__, TR_ERROR, "Unable to access file '%s'.\n",
+                            argv[0]);
+        code = PISNP_RC_ACCESS_DENIED;
     } else {
-        trLogDiagMsg(__FILE_NAME__, __LINE__, TR_ERROR,
-                     "Unexpected error invoking program, errno = %d.\n", err);
+        pisnp::report::diag(__FILE_NAME__, __LINE__, TR_ERROR,
+                            "Unexpected error invoking program, errno = %d.\n", err);
     }
     // _exit, not exit: this copy of the host must not run the host's exit handlers nor flush
     // the host's stdio buffers a second time. The logs it writes to are unbuffered.
@@ -55,7 +55,7 @@ constexpr char kJournalProbe[] = "ps -eocomm | grep bkpjbbd";
 pid_t SpawnTask(const char** argv) {
     // Without a program there is nothing a child could run: report it as no child at all.
     if (argv == nullptr || argv[0] == nullptr) return -1;
-    pid_t pid = fork();
+    pid_t pid = pisnp::sys::fork();
     if (pid == 0) runInChild(argv);
     return pid;
 }
@@ -64,16 +64,16 @@ void LogAfterWaitPID(char* name, int pid, int status) {
     if (name == nullptr || *name == '\0') return;
     int low7 = status & 0x7f;
     if (low7 == 0) {
-        TRACE(TR_GENERAL, "%s, pid = %d, exited normally, status = %d\n", name, pid,
-              (status >> 8) & 0xff);
-    } else if (low7 != 0x7f) {
-        trLogDiagMsg(__FILE_NAME__, __LINE__, TR_GENERAL,
-                     "%s, pid = %d, exited abnormally, signal = %d %s\n", name, pid, low7,
-                     (status & 0x80) != 0 ? "(core file generated)" : "");
-    } else if ((status & 0xff) == 0x7f) {
-        trLogDiagMsg(__FILE_NAME__, __LINE__, TR_GENERAL,
-                     "%s, pid = %d, exited - child stopped, signal = %d\n", name, pid,
+        REPORT_TRACE(TR_GENERAL, "%s, pid = %d, exited normally, status = %d\n", name, pid,
                      (status >> 8) & 0xff);
+    } else if (low7 != 0x7f) {
+        pisnp::report::diag(__FILE_NAME__, __LINE__, TR_GENERAL,
+                            "%s, pid = %d, exited abnormally, signal = %d %s\n", name, pid, low7,
+                            (status & 0x80) != 0 ? "(core file generated)" : "");
+    } else if ((status & 0xff) == 0x7f) {
+        pisnp::report::diag(__FILE_NAME__, __LINE__, TR_GENERAL,
+                            "%s, pid = %d, exited - child stopped, signal = %d\n", name, pid,
+                            (status >> 8) & 0xff);
     }
 }
 
@@ -87,14 +87,14 @@ void DeadSchedChild(int) {
 
 void psChildCleanup() {
     int status;
-    while (waitpid(-1, &status, WNOHANG) > 0) {
+    while (pisnp::sys::waitpid(-1, &status, WNOHANG) > 0) {
     }
 }
 
 int psIsJournalSupported() {
     FILE* pipe = popen(kJournalProbe, "re");
     if (pipe == nullptr) {
-        TRACE(TR_GENERAL, "psIsJournalSupported: Failed to open pipe\n");
+        REPORT_TRACE(TR_GENERAL, "psIsJournalSupported: Failed to open pipe\n");
         return 0;
     }
     char line[4096];

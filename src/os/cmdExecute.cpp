@@ -1,4 +1,4 @@
-#include "os/cmdExecute.h"
+#include "pisnp/processes.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -13,11 +13,13 @@
 #include <cstring>
 #include <string>
 
-#include "diag/trace.h"
+#include "base/report.h"
+#include "base/sysCalls.h"
 #include "mem/checkedAlloc.h"
-#include "os/childProcess.h"
 #include "os/pkSignalHandler.h"
 #include "os/systemInfo.h"
+#include "pisnp/resultCodes.h"
+#include "pisnp/traceFlags.h"
 
 namespace {
 
@@ -26,11 +28,6 @@ constexpr char kCaptureTemplate[] = "/tmp/arc.logXXXXXX";
 constexpr char kSwitchHelper[] = "arcswitch";
 // Room for the usual command line; a longer command gets a buffer that fits it.
 constexpr size_t kLineSize = 8726;
-
-constexpr int kRcInvalid = 109;
-constexpr int kRcWaitFailed = 131;
-constexpr int kRcNoChild = 901;
-constexpr int kRcNotSupported = 4321;
 
 // Low 7 bits 0: exited, with the exit status in bits 8 to 15. Low 7 bits 1 to 126: ended by
 // that signal. Low 8 bits 127: stopped, with the stop signal in bits 8 to 15.
@@ -46,7 +43,7 @@ int decodeWaitStatus(int status) {
 bool waitForChild(pid_t pid, int* status) {
     pid_t r;
     do {
-        r = waitpid(pid, status, 0);
+        r = pisnp::sys::waitpid(pid, status, 0);
     } while (r == -1 && errno == EINTR);
     return r != -1;
 }
@@ -55,9 +52,9 @@ bool waitForChild(pid_t pid, int* status) {
 // command line. False, with nothing left behind, when either cannot be had.
 bool prepareCapture(char* name, const char* command, int alsoStdout, char** line) {
     // Close-on-exec so that a child forked by another thread meanwhile does not inherit it.
-    int fd = mkostemp(name, O_CLOEXEC);
+    int fd = pisnp::sys::mkostemp(name, O_CLOEXEC);
     if (fd == -1) {
-        TRACE(TR_GENERAL, "mkstemp for %s failed\n", kCaptureTemplate);
+        REPORT_TRACE(TR_GENERAL, "mkstemp for %s failed\n", kCaptureTemplate);
         return false;
     }
     close(fd);
@@ -65,8 +62,8 @@ bool prepareCapture(char* name, const char* command, int alsoStdout, char** line
     size_t size = std::max(kLineSize, std::strlen(command) + std::strlen(name) + 16);
     *line = static_cast<char*>(std::malloc(size));
     if (*line == nullptr) {
-        TRACE(TR_GENERAL, "psCmdExecute: Malloc failed\n");
-        unlink(name);
+        REPORT_TRACE(TR_GENERAL, "psCmdExecute: Malloc failed\n");
+        pisnp::sys::unlink(name);
         return false;
     }
     std::snprintf(*line, size, form, command, name);
@@ -76,30 +73,30 @@ bool prepareCapture(char* name, const char* command, int alsoStdout, char** line
 // Reads the capture file into a new block and removes the file, whatever happens.
 char* readCapture(const char* name) {
     struct stat st;
-    if (stat(name, &st) != 0) {
-        TRACE(TR_GENERAL, "psCmdExecute unable to get status for %s\n", name);
-        unlink(name);
+    if (pisnp::sys::stat(name, &st) != 0) {
+        REPORT_TRACE(TR_GENERAL, "psCmdExecute unable to get status for %s\n", name);
+        pisnp::sys::unlink(name);
         return nullptr;
     }
     size_t size = static_cast<size_t>(st.st_size);
     char* text = static_cast<char*>(ARC_MALLOC(size + 2));
     if (text == nullptr) {
-        TRACE(TR_GENERAL, "psCmdExecute malloc failure\n");
-        unlink(name);
+        REPORT_TRACE(TR_GENERAL, "psCmdExecute malloc failure\n");
+        pisnp::sys::unlink(name);
         return nullptr;
     }
-    int fd = open(name, O_RDONLY | O_CLOEXEC);
+    int fd = pisnp::sys::open(name, O_RDONLY | O_CLOEXEC);
     if (fd == -1) {
         int err = errno;
-        TRACE(TR_GENERAL, "psCmdExecute open for %s failed with %d %s\n", name, err,
-              std::strerror(err));
-        unlink(name);
+        REPORT_TRACE(TR_GENERAL, "psCmdExecute open for %s failed with %d %s\n", name, err,
+                     std::strerror(err));
+        pisnp::sys::unlink(name);
         ARC_FREE(text);
         return nullptr;
     }
     size_t got = 0;
     while (got < size) {
-        ssize_t n = read(fd, text + got, size - got);
+        ssize_t n = pisnp::sys::read(fd, text + got, size - got);
         if (n > 0) {
             got += static_cast<size_t>(n);
         } else if (n == 0 || errno != EINTR) {
@@ -107,7 +104,7 @@ char* readCapture(const char* name) {
         }
     }
     close(fd);
-    unlink(name);
+    pisnp::sys::unlink(name);
     text[got] = '\0';
     return text;
 }
@@ -120,12 +117,12 @@ int runAndDecode(const char** argv, int wait, bool* waited) {
     // the signal or reaps in a handler of its own.
     if (wait != 0) pkInstallSignalHandler(SIGCHLD, nullptr);
     pid_t pid = SpawnTask(argv);
-    if (pid == -1) return kRcNoChild;
+    if (pid == -1) return PISNP_RC_NO_CHILD;
     if (wait != 1) return 0;
     int status = 0;
     if (!waitForChild(pid, &status)) {
-        TRACE(TR_GENERAL, "psCmdExecute: waitpid error\n");
-        return kRcWaitFailed;
+        REPORT_TRACE(TR_GENERAL, "psCmdExecute: waitpid error\n");
+        return PISNP_RC_UNEXPECTED;
     }
     *waited = true;
     return decodeWaitStatus(status);
@@ -140,7 +137,7 @@ int psCmdExecute(char* command, int wait, char** output, int alsoStdout) {
     bool capturing = false;
 
     if (output != nullptr) *output = nullptr;
-    if (command == nullptr) return kRcInvalid;
+    if (command == nullptr) return PISNP_RC_INVALID_ARG;
     if (output != nullptr && wait == 1) {
         capturing = prepareCapture(captureName, command, alsoStdout, &line);
     }
@@ -153,14 +150,14 @@ int psCmdExecute(char* command, int wait, char** output, int alsoStdout) {
         if (waited) {
             *output = readCapture(captureName);
         } else {
-            unlink(captureName);
+            pisnp::sys::unlink(captureName);
         }
     }
     return rc;
 }
 
 int psSwitchUserCmdExecute(char* command, char* user, unsigned int id, int wait) {
-    if (command == nullptr || user == nullptr) return kRcInvalid;
+    if (command == nullptr || user == nullptr) return PISNP_RC_INVALID_ARG;
     const char* dir = dsGetSystemInfo()->execDir;
     std::string helper = std::string(dir != nullptr ? dir : "") + kSwitchHelper;
     char idText[16];
@@ -172,5 +169,5 @@ int psSwitchUserCmdExecute(char* command, char* user, unsigned int id, int wait)
 }
 
 int psCmdExecuteAsUser(char*, char*, char*, char*, char**) {
-    return kRcNotSupported;
+    return PISNP_RC_NOT_ON_PLATFORM;
 }

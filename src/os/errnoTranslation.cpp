@@ -1,7 +1,8 @@
 // The per-errno table is not in this library yet: every errno translates to the generic
 // "unexpected system error" code, which callers already handle.
-#include "os/errnoTranslation.h"
+#include "pisnp/errors.h"
+#include "pisnp/resultCodes.h"
 
 int TransErrno(int, const char*) {
-    return 131;
+    return PISNP_RC_UNEXPECTED;
 }

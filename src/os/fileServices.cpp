@@ -1,4 +1,4 @@
-#include "os/fileServices.h"
+#include "pisnp/files.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,8 +9,11 @@
 #include <cstring>
 #include <string>
 
-#include "diag/trace.h"
-#include "os/errnoTranslation.h"
+#include "base/report.h"
+#include "base/sysCalls.h"
+#include "pisnp/errors.h"
+#include "pisnp/resultCodes.h"
+#include "pisnp/traceFlags.h"
 
 namespace {
 constexpr size_t kMaxPath = 4096;
@@ -39,25 +42,26 @@ int psIsFileSymLink(char* path, char* target) {
         return 0;
     }
     int err = errno;
-    if (err == ENOENT || err == EINVAL || err == EACCES || err == ENOTDIR) return 104;
-    TRACE_VA<char>(TR_GENERAL | TR_FILEOPS, __FILE_NAME__, __LINE__,
-                   "psIsFileSymLink: Error reading symbolic link%s, errno = %d\n", path, err);
+    if (err == ENOENT || err == EINVAL || err == EACCES || err == ENOTDIR)
+        return PISNP_RC_NOT_FOUND;
+    REPORT_TRACE(TR_GENERAL | TR_FILEOPS,
+                 "psIsFileSymLink: Error reading symbolic link%s, errno = %d\n", path, err);
     return TransErrno(err, "readlink");
 }
 
 int psDeleteSymLink(char* path) {
-    if (unlink(path) == 0) return 0;
+    if (pisnp::sys::unlink(path) == 0) return 0;
     int err = errno;
     if (err == ENOENT) return 0;
-    TRACE_VA<char>(TR_GENERAL | TR_FILEOPS, __FILE_NAME__, __LINE__,
-                   "psDeleteSymLink: Error deleting symbolic link %s, errno = %d\n", path, err);
+    REPORT_TRACE(TR_GENERAL | TR_FILEOPS,
+                 "psDeleteSymLink: Error deleting symbolic link %s, errno = %d\n", path, err);
     return TransErrno(err, "unlink");
 }
 
 int psFileExists(const char* name) {
     if (name == nullptr || *name == '\0') return 0;
     struct stat st;
-    return stat(name, &st) == 0 ? 1 : 0;
+    return pisnp::sys::stat(name, &st) == 0 ? 1 : 0;
 }
 
 int psFileExists(const wchar_t* name) {

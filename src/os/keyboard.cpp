@@ -1,4 +1,5 @@
-#include "os/keyboard.h"
+#include "base/sysCalls.h"
+#include "pisnp/keyboard.h"
 
 #include <termios.h>
 #include <unistd.h>
@@ -23,6 +24,6 @@ int psKeyhit(unsigned char* key) {
 
 int psGetkey() {
     unsigned char key;
-    while (psKeyhit(&key) == 0) sleep(1);
+    while (psKeyhit(&key) == 0) pisnp::sys::sleep(1);
     return key;
 }

@@ -1,20 +1,15 @@
-#include "os/mutexes.h"
+#include "pisnp/threads.h"
 
 #include <sched.h>
 
 #include <cerrno>
 
-#include "date/timers.h"
-#include "diag/trace.h"
-#include "os/signals.h"
+#include "base/report.h"
+#include "base/sysCalls.h"
+#include "pisnp/resultCodes.h"
+#include "pisnp/traceFlags.h"
 
 namespace {
-
-constexpr int kRcNoMemory = 102;
-constexpr int kRcWaitFailed = 131;
-constexpr int kRcBusy = 932;
-constexpr int kRcDeadlock = 936;
-constexpr int kRcTimedOut = 964;
 
 constexpr char kDestroyName[] = "psMutexDestroy()";
 
@@ -44,11 +39,11 @@ int psMutexLock(pthread_mutex_t* mutex, unsigned short) {
     int rc = pthread_mutex_lock(mutex);
     if (rc == 0) return 0;
     if (rc == EDEADLK) {
-        TRACE(TR_THREAD, "psMutexLock : D E A D L O C K\n");
-        return kRcDeadlock;
+        REPORT_TRACE(TR_THREAD, "psMutexLock : D E A D L O C K\n");
+        return PISNP_RC_DEADLOCK;
     }
-    TRACE(TR_THREAD, "psMutexLock : OUT OF MEMORY\n");
-    return kRcNoMemory;
+    REPORT_TRACE(TR_THREAD, "psMutexLock : OUT OF MEMORY\n");
+    return PISNP_RC_NO_MEMORY;
 }
 
 int psMutexUnlock(pthread_mutex_t* mutex) {
@@ -60,18 +55,18 @@ int psMutexTryLock(pthread_mutex_t* mutex) {
     if (shuttingDown()) return 0;
     int rc = pthread_mutex_trylock(mutex);
     if (rc == 0) return 0;
-    return rc == EBUSY ? kRcBusy : -1;
+    return rc == EBUSY ? PISNP_RC_MUTEX_BUSY : -1;
 }
 
 int psMutexDestroy(pthread_mutex_t* mutex) {
     if (shuttingDown()) return 0;
     int rc = pthread_mutex_destroy(mutex);
     if (rc == EBUSY) {
-        TRACE(TR_THREAD, "%s: The mutex is busy\n", kDestroyName);
+        REPORT_TRACE(TR_THREAD, "%s: The mutex is busy\n", kDestroyName);
     } else if (rc == EINVAL) {
-        TRACE(TR_THREAD, "%s: Invalid mutex\n", kDestroyName);
+        REPORT_TRACE(TR_THREAD, "%s: Invalid mutex\n", kDestroyName);
     } else if (rc != 0) {
-        TRACE(TR_THREAD, "%s: pthread_mutex_destroy() returned %d\n", kDestroyName, rc);
+        REPORT_TRACE(TR_THREAD, "%s: pthread_mutex_destroy() returned %d\n", kDestroyName, rc);
     }
     return rc;
 }
@@ -79,7 +74,8 @@ int psMutexDestroy(pthread_mutex_t* mutex) {
 int psCreateCondition(pthread_cond_t* cond) {
     int rc = pthread_cond_init(cond, nullptr);
     if (rc != 0) {
-        trLogDiagMsg(__FILE_NAME__, __LINE__, TR_THREAD, "Create condition failed: %d.\n", rc);
+        pisnp::report::diag(__FILE_NAME__, __LINE__, TR_THREAD, "Create condition failed: %d.\n",
+                            rc);
     }
     return rc;
 }
@@ -87,14 +83,14 @@ int psCreateCondition(pthread_cond_t* cond) {
 int psWaitCondition(pthread_cond_t* cond, pthread_mutex_t* mutex) {
     int rc = pthread_cond_wait(cond, mutex);
     if (rc == 0) return 0;
-    TRACE(TR_THREAD, "Condition wait failed: error %d\n", rc);
-    return kRcWaitFailed;
+    REPORT_TRACE(TR_THREAD, "Condition wait failed: error %d\n", rc);
+    return PISNP_RC_UNEXPECTED;
 }
 
 int psTimedWaitCondition(pthread_cond_t* cond, pthread_mutex_t* mutex, int ms, volatile int* flag) {
     // The condition waits on the real-time clock, the clock of the time of day.
     timeval now;
-    GetTod(&now);
+    pisnp::sys::gettimeofday(&now);
     timespec deadline;
     deadline.tv_sec = now.tv_sec + ms / 1000;
     long nanos = now.tv_usec * 1000L + (ms % 1000) * 1000000L;
@@ -111,7 +107,7 @@ int psTimedWaitCondition(pthread_cond_t* cond, pthread_mutex_t* mutex, int ms, v
             if (flagSet()) return 0;
             continue;  // woken for someone else, or spuriously: the deadline stands
         }
-        if (rc == ETIMEDOUT) return flagSet() ? 0 : kRcTimedOut;
+        if (rc == ETIMEDOUT) return flagSet() ? 0 : PISNP_RC_TIMED_OUT;
         return rc;
     }
 }
@@ -119,7 +115,8 @@ int psTimedWaitCondition(pthread_cond_t* cond, pthread_mutex_t* mutex, int ms, v
 int psSignalCondition(pthread_cond_t* cond) {
     int rc = pthread_cond_signal(cond);
     if (rc != 0) {
-        trLogDiagMsg(__FILE_NAME__, __LINE__, TR_THREAD, "Signal condition failed: %d.\n", rc);
+        pisnp::report::diag(__FILE_NAME__, __LINE__, TR_THREAD, "Signal condition failed: %d.\n",
+                            rc);
     }
     return rc;
 }
@@ -133,7 +130,8 @@ int psDestroyCondition(pthread_cond_t* cond) {
         rc = pthread_cond_destroy(cond);
     }
     if (rc != 0) {
-        trLogDiagMsg(__FILE_NAME__, __LINE__, TR_THREAD, "Destroy condition failed: %d.\n", rc);
+        pisnp::report::diag(__FILE_NAME__, __LINE__, TR_THREAD, "Destroy condition failed: %d.\n",
+                            rc);
     }
     return rc;
 }

@@ -1,4 +1,4 @@
-#include "os/signals.h"
+#include "pisnp/threads.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -9,11 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "diag/hostAnchor.h"
-#include "diag/trace.h"
+#include "base/report.h"
 #include "mem/checkedAlloc.h"
 #include "os/pkSignalHandler.h"
-#include "os/threads.h"
+#include "pisnp/hostAnchor.h"
+#include "pisnp/traceFlags.h"
 
 namespace {
 
@@ -78,8 +78,8 @@ int psSetupSignals(void** block) {
     if (result == 0) {
         for (int sig : trapCatchTable) {
             if (pkInstallSignalHandler(sig, psTrapHandler) != 0) {
-                trLogDiagMsg(__FILE_NAME__, __LINE__, TR_THREAD,
-                             "Unable to establish handler for trap %d.\n", sig);
+                pisnp::report::diag(__FILE_NAME__, __LINE__, TR_THREAD,
+                                    "Unable to establish handler for trap %d.\n", sig);
                 result = -1;
             }
         }
@@ -95,33 +95,35 @@ int psWaitShutdown(void* block) {
     int rc = sigwait(&signals->shutdownSet, &sig);
     int err = errno;
     char rcText[128], errText[128];
-    TRACE(TR_THREAD, "psWaitShutdown: sigwait returned(%d), reason(%s), errno(%d), reason(%s)\n",
-          rc, strerror_r(rc, rcText, sizeof rcText), err, strerror_r(err, errText, sizeof errText));
+    REPORT_TRACE(
+        TR_THREAD, "psWaitShutdown: sigwait returned(%d), reason(%s), errno(%d), reason(%s)\n", rc,
+        strerror_r(rc, rcText, sizeof rcText), err, strerror_r(err, errText, sizeof errText));
     while (rc == EINTR) {
-        TRACE(TR_THREAD, "psWaitShutdown: continue waiting...\n");
+        REPORT_TRACE(TR_THREAD, "psWaitShutdown: continue waiting...\n");
         rc = sigwait(&signals->shutdownSet, &sig);
         err = errno;
     }
     bInSignalExit.store(1);
     if (rc != 0) {
-        TRACE(TR_THREAD, "sigwait failed in pkWaitshutdown. returned: %d, (errno %d: reason %s)\n",
-              rc, err, strerror_r(err, errText, sizeof errText));
+        REPORT_TRACE(TR_THREAD,
+                     "sigwait failed in pkWaitshutdown. returned: %d, (errno %d: reason %s)\n", rc,
+                     err, strerror_r(err, errText, sizeof errText));
         return -1;
     }
-    TRACE(TR_THREAD, "KAVR shutting down, signal %s (%d) \n", shutdownName(sig), sig);
+    REPORT_TRACE(TR_THREAD, "KAVR shutting down, signal %s (%d) \n", shutdownName(sig), sig);
     return 0;
 }
 
 void psTrapHandler(int signal) {
     const char* name = currentThreadName();
-    TRACE(TR_THREAD, "%s thread %u terminating on signal %d\n", name,
-          static_cast<unsigned>(pthread_self()), signal);
+    REPORT_TRACE(TR_THREAD, "%s thread %u terminating on signal %d\n", name,
+                 static_cast<unsigned>(pthread_self()), signal);
     if (signal == SIGUSR1) {
         psMarkThreadAsCompleted();
         pthread_exit(reinterpret_cast<void*>(static_cast<intptr_t>(ThreadExitCode)));
     }
-    trLogDiagMsg(__FILE_NAME__, __LINE__, TR_GENERAL, "%s thread, fatal error, signal %d\n", name,
-                 signal);
+    pisnp::report::diag(__FILE_NAME__, __LINE__, TR_GENERAL, "%s thread, fatal error, signal %d\n",
+                        name, signal);
     // abort raises SIGABRT, which would come back here.
     pkInstallSignalHandler(SIGABRT, nullptr);
     abort();
@@ -133,7 +135,7 @@ int psSignalShutdownEvent() {
 
 int psSignalProcess(int kind) {
     if (kind == kShutdownKind) return kill(psGetMainPID(), SIGTERM);
-    TRACE(TR_THREAD, "Called with invalid signal (%d).\n", kind);
+    REPORT_TRACE(TR_THREAD, "Called with invalid signal (%d).\n", kind);
     return -1;
 }
 

@@ -1,4 +1,4 @@
-#include "os/threads.h"
+#include "pisnp/threads.h"
 
 #include <sched.h>
 #include <signal.h>
@@ -12,14 +12,20 @@
 #include <mutex>
 #include <new>
 
-#include "diag/instrument.h"
-#include "diag/trace.h"
+#include "base/report.h"
+#include "base/sysCalls.h"
 #include "mem/checkedAlloc.h"
-#include "os/pkMutex.h"
+#include "pisnp/hostAnchor.h"
+#include "pisnp/instrument.h"
+#include "pisnp/pkMutex.h"
+#include "pisnp/resultCodes.h"
+#include "pisnp/traceFlags.h"
+
+// Set by the host when it has an anchor; read for thread names by the signal handling and the
+// trace facility.
+HostAnchor* GAnchorP = nullptr;
 
 namespace {
-
-constexpr int kRcInvalid = 109;
 
 struct ThreadState {
     bool alive = false;
@@ -72,8 +78,8 @@ ThreadState* entryOf(uint64_t tid) {
     try {
         return &threadIDMap()[tid];
     } catch (const std::bad_alloc&) {
-        TRACE(TR_THREAD, "ThreadIDMap: no memory to register thread(%u).\n",
-              static_cast<unsigned>(tid));
+        REPORT_TRACE(TR_THREAD, "ThreadIDMap: no memory to register thread(%u).\n",
+                     static_cast<unsigned>(tid));
         return nullptr;
     }
 }
@@ -121,7 +127,7 @@ void loadThreadExitUnwinder() {
 }  // namespace
 
 int psThreadCreate(ThreadCreate* desc) {
-    if (desc == nullptr) return kRcInvalid;
+    if (desc == nullptr) return PISNP_RC_INVALID_ARG;
     pthread_t local;
     pthread_t* tid = desc->threadId != nullptr ? desc->threadId : &local;
 
@@ -154,14 +160,14 @@ int psThreadCreate(ThreadCreate* desc) {
     RegistryLock lock;
     ThreadState* state = entryOf(*tid);
     if (state != nullptr && state->completedAt <= before) state->alive = true;
-    TRACE(TR_THREAD, "psThreadCreate(): mark thread(%u) as being alive.\n",
-          static_cast<unsigned>(*tid));
+    REPORT_TRACE(TR_THREAD, "psThreadCreate(): mark thread(%u) as being alive.\n",
+                 static_cast<unsigned>(*tid));
     return rc;
 }
 
 int psAPIthreadCreate(ThreadCreate* desc, char* name) {
-    TRACE(TR_THREAD, "Starting thread %s\n", name != nullptr ? name : "");
-    if (desc == nullptr) return kRcInvalid;
+    REPORT_TRACE(TR_THREAD, "Starting thread %s\n", name != nullptr ? name : "");
+    if (desc == nullptr) return PISNP_RC_INVALID_ARG;
     auto* start = static_cast<ApiStart*>(ARC_MALLOC(sizeof(ApiStart)));
     if (start == nullptr) return -1;
     start->func = desc->startFunc;
@@ -179,7 +185,7 @@ int psAPIthreadCreate(ThreadCreate* desc, char* name) {
 }
 
 void psThreadExit(void* value) {
-    TRACE(TR_THREAD, "Thread %d exit called.\n", gettid());
+    REPORT_TRACE(TR_THREAD, "Thread %d exit called.\n", gettid());
     instrObj.endThread(static_cast<unsigned long>(pthread_self()));
     pkTSD_callCleanUps();
     psMarkThreadAsCompleted();
@@ -195,7 +201,7 @@ void psMarkThreadAsCompleted() {
             state->completedAt = ++completions;
         }
     }
-    TRACE(TR_THREAD, "psMarkThreadAsCompleted(%u): done.\n", static_cast<unsigned>(self));
+    REPORT_TRACE(TR_THREAD, "psMarkThreadAsCompleted(%u): done.\n", static_cast<unsigned>(self));
 }
 
 int psIsThreadAlive(unsigned long tid, unsigned int) {
@@ -205,7 +211,8 @@ int psIsThreadAlive(unsigned long tid, unsigned int) {
         ThreadState* state = entryOf(tid);
         alive = state != nullptr && state->alive ? 1 : 0;
     }
-    TRACE(TR_THREAD, "psIsThreadAlive(%u): isAlive(%d)\n", static_cast<unsigned>(tid), alive);
+    REPORT_TRACE(TR_THREAD, "psIsThreadAlive(%u): isAlive(%d)\n", static_cast<unsigned>(tid),
+                 alive);
     return alive;
 }
 
@@ -215,8 +222,8 @@ int psThreadKill(unsigned long tid, unsigned int) {
     auto& map = threadIDMap();
     auto it = map.find(tid);
     if (it == map.end() || !it->second.alive) {
-        TRACE(TR_THREAD, "psThreadKill(): tid(%u) has exited already or never existed!\n",
-              static_cast<unsigned>(tid));
+        REPORT_TRACE(TR_THREAD, "psThreadKill(): tid(%u) has exited already or never existed!\n",
+                     static_cast<unsigned>(tid));
         return 0;
     }
     // Sent under the registry lock: the thread cannot be marked completed (and its ID
@@ -224,10 +231,10 @@ int psThreadKill(unsigned long tid, unsigned int) {
     int rc = pthread_kill(tid, SIGUSR1);
     if (rc != 0) {
         char text[128];
-        TRACE(TR_THREAD,
-              "psThreadKill(): pthread_kill() returned rc(%d) for tid(%u) due to errno(%d), "
-              "reason:(%s)\n",
-              rc, static_cast<unsigned>(tid), rc, strerror_r(rc, text, sizeof text));
+        REPORT_TRACE(TR_THREAD,
+                     "psThreadKill(): pthread_kill() returned rc(%d) for tid(%u) due to errno(%d), "
+                     "reason:(%s)\n",
+                     rc, static_cast<unsigned>(tid), rc, strerror_r(rc, text, sizeof text));
     }
     return rc;
 }
@@ -261,13 +268,13 @@ pid_t psGetMainPID() {
 }
 
 int psSetThreadStackSize(pthread_attr_t* attr, unsigned long size) {
-    if (attr == nullptr) return kRcInvalid;
+    if (attr == nullptr) return PISNP_RC_INVALID_ARG;
     int rc = pthread_attr_setstacksize(attr, size);
     if (rc == 0) {
-        TRACE(TR_THREAD, "pthread_attr_setstacksize: new stacksize=%u\n",
-              static_cast<unsigned>(size));
+        REPORT_TRACE(TR_THREAD, "pthread_attr_setstacksize: new stacksize=%u\n",
+                     static_cast<unsigned>(size));
     } else {
-        TRACE(TR_THREAD, "pthread_attr_setstacksize failed: errno=%d\n", rc);
+        REPORT_TRACE(TR_THREAD, "pthread_attr_setstacksize failed: errno=%d\n", rc);
     }
     return rc;
 }
@@ -280,13 +287,13 @@ void psThreadDelay(int ms) {
     // Only delays of a second or more are worth a line each; shorter ones come in loops.
     bool traced = TR_THREAD_STATUS != 0 && ms >= 1000;
     if (traced) {
-        TRACE(TR_THREAD_STATUS, "Thread %d delaying for %d milliseconds.\n", gettid(), ms);
+        REPORT_TRACE(TR_THREAD_STATUS, "Thread %d delaying for %d milliseconds.\n", gettid(), ms);
     }
     timeval tv{ms / 1000, (ms % 1000) * 1000};
-    select(0, nullptr, nullptr, nullptr, &tv);
-    if (traced) TRACE(TR_THREAD_STATUS, "Thread %d awakened.\n", gettid());
+    pisnp::sys::select(0, nullptr, nullptr, nullptr, &tv);
+    if (traced) REPORT_TRACE(TR_THREAD_STATUS, "Thread %d awakened.\n", gettid());
 }
 
 unsigned int psSuspendCPU(unsigned int seconds) {
-    return sleep(seconds);
+    return pisnp::sys::sleep(seconds);
 }

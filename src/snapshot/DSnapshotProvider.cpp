@@ -1,10 +1,10 @@
-#include "snapshot/DSnapshotProvider.h"
+#include "pisnp/snapshotProvider.h"
 
 #include <cstring>
 #include <new>
 
 #include "mem/checkedAlloc.h"
-#include "os/fileServices.h"
+#include "pisnp/files.h"
 #include "snapshot/hostServices.h"
 
 DSnapshotProvider::DSnapshotProvider(unsigned int id, bkpSnapVolumeList_t* list, char* preCmd,

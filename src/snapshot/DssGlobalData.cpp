@@ -1,16 +1,15 @@
-#include "snapshot/DssGlobalData.h"
+#include "pisnp/snapshotRegistry.h"
 
 #include <cstring>
 
-#include "containers/DFcgLinkedList.h"
 #include "mem/checkedAlloc.h"
-#include "os/pkMutex.h"
-#include "os/threads.h"
-#include "snapshot/DssSnapshotProvider.h"
-#include "snapshot/DssSnapshotProviderCompare.h"
+#include "pisnp/lists.h"
+#include "pisnp/pkMutex.h"
+#include "pisnp/plugin.h"
+#include "pisnp/resultCodes.h"
+#include "pisnp/snapshotProvider.h"
+#include "pisnp/threads.h"
 #include "snapshot/hostServices.h"
-#include "snapshot/piEntry.h"
-#include "snapshot/snapReturnCodes.h"
 
 namespace {
 
@@ -44,7 +43,7 @@ int DssGlobalData::gdCreateDssGlobalData(int* existed, piSnapProviderInfo_t prov
         SNAP_TRACE(
             "DssGlobalData::gdCreateDssGlobalData(): ERROR: Not enough memory to create global "
             "data object.\n");
-        return snaprc::kNoMemory;
+        return PISNP_RC_NO_MEMORY;
     }
     snapshotGlobalDataP = registry;
     return registry->SetSnapProviderInfo(&providerInfo);
@@ -62,7 +61,7 @@ void DssGlobalData::gdDestroyDssGlobalData() {
 unsigned int DssGlobalData::gdGetNextSnapshotID() {
     if (snapshotGlobalDataP == nullptr) {
         SNAP_TRACE("DssGlobalData::gdGetNextSnapshotID(): ERROR: Global data object is NULL.\n");
-        return snaprc::kNoHandle;
+        return BKP_NO_HANDLE;
     }
     return snapshotGlobalDataP->GetNextSnapshotID();
 }
@@ -71,7 +70,7 @@ int DssGlobalData::gdSetSnapProviderHandle(unsigned int handle) {
     if (snapshotGlobalDataP == nullptr) {
         SNAP_TRACE(
             "DssGlobalData::gdSetSnapProviderHandle(): ERROR: Global data object is NULL.\n");
-        return snaprc::kNoRegistry;
+        return BKP_RC_UNKNOWN_HANDLE;
     }
     return snapshotGlobalDataP->SetSnapProviderHandle(handle);
 }
@@ -80,7 +79,7 @@ unsigned int DssGlobalData::gdGetSnapProviderHandle() {
     if (snapshotGlobalDataP == nullptr) {
         SNAP_TRACE(
             "DssGlobalData::gdGetSnapProviderHandle(): ERROR: Global data object is NULL.\n");
-        return snaprc::kNoHandle;
+        return BKP_NO_HANDLE;
     }
     return snapshotGlobalDataP->GetSnapProviderHandle();
 }
@@ -96,7 +95,7 @@ void** DssGlobalData::gdGetSnapProviderInfo() {
 int DssGlobalData::gdAddSnapshotInstance(DssSnapshotProvider* provider) {
     if (snapshotGlobalDataP == nullptr) {
         SNAP_TRACE("DssGlobalData::gdAddSnapshotInstance(): ERROR: Global data object is NULL.\n");
-        return snaprc::kNoRegistry;
+        return BKP_RC_UNKNOWN_HANDLE;
     }
     return snapshotGlobalDataP->AddSnapshotInstance(provider);
 }
@@ -105,7 +104,7 @@ int DssGlobalData::gdRemoveSnapshotInstance(unsigned int id) {
     if (snapshotGlobalDataP == nullptr) {
         SNAP_TRACE(
             "DssGlobalData::gdRemoveSnapshotInstance(): ERROR: Global data object is NULL.\n");
-        return snaprc::kNoRegistry;
+        return BKP_RC_UNKNOWN_HANDLE;
     }
     return snapshotGlobalDataP->RemoveSnapshotInstance(id);
 }
@@ -200,29 +199,29 @@ int DssGlobalData::SetSnapProviderInfo(piSnapProviderInfo_t* providerInfo) {
         case 3:
         case 5:
         case 6:
-            return snaprc::kOk;
+            return PISNP_RC_OK;
         case 4: {
             // Only this provider type works from the host's information block; a host that
             // hands none gets nothing kept rather than a crash.
-            if (providerInfo == nullptr || providerInfo->info == nullptr) return snaprc::kOk;
+            if (providerInfo == nullptr || providerInfo->info == nullptr) return PISNP_RC_OK;
             void* copy = ARC_MALLOC(PI_PROVIDER_INFO_SIZE);
             if (copy == nullptr) {
                 SNAP_TRACE("DssGlobalData::SetSnapProviderInfo(): No more memory\n");
-                return snaprc::kNoMemory;
+                return PISNP_RC_NO_MEMORY;
             }
             std::memcpy(copy, providerInfo->info, PI_PROVIDER_INFO_SIZE);
             snapProviderInfo = copy;
-            return snaprc::kOk;
+            return PISNP_RC_OK;
         }
         default:
             SNAP_TRACE("bkpInitializeSnapshot(): Invalid snap provider <%d>.\n", type);
-            return snaprc::kInvalidProvider;
+            return BKP_RC_NOT_FOUND;
     }
 }
 
 int DssGlobalData::SetSnapProviderHandle(unsigned int handle) {
     snapProviderHandle = handle;
-    return snaprc::kOk;
+    return PISNP_RC_OK;
 }
 
 unsigned int DssGlobalData::GetSnapProviderHandle() {
@@ -247,13 +246,13 @@ int DssGlobalData::AddSnapshotInstance(DssSnapshotProvider* provider) {
             "No memory.\n",
             id);
         UnLock();
-        return snaprc::kAddNoMemory;
+        return BKP_RC_NO_MEMORY;
     }
     ++instanceCount;
     SNAP_TRACE("DssGlobalData::AddSnapshotInstance(): %d current snapshot instances.\n",
                instanceCount);
     UnLock();
-    return snaprc::kOk;
+    return PISNP_RC_OK;
 }
 
 int DssGlobalData::RemoveSnapshotInstance(unsigned int id) {
@@ -266,9 +265,9 @@ int DssGlobalData::RemoveSnapshotInstance(unsigned int id) {
             "DssGlobalData::RemoveSnapshotInstance(): ERROR: snapshot instance %d not found.\n",
             id);
         UnLock();
-        return snaprc::kOk;
+        return PISNP_RC_OK;
     }
-    int rc = snaprc::kOk;
+    int rc = PISNP_RC_OK;
     if (instanceList->DeleteItem(item) == 1) {
         --instanceCount;
     } else {
@@ -276,7 +275,7 @@ int DssGlobalData::RemoveSnapshotInstance(unsigned int id) {
             "DssGlobalData::RemoveSnapshotInstance(): ERROR: Unable to delete snapshot instance "
             "%d.\n",
             id);
-        rc = snaprc::kNoRegistry;
+        rc = BKP_RC_UNKNOWN_HANDLE;
     }
     SNAP_TRACE("DssGlobalData::RemoveSnapshotInstance(): %d current snapshot instances.\n",
                instanceCount);

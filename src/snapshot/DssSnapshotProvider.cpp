@@ -1,4 +1,4 @@
-#include "snapshot/DssSnapshotProvider.h"
+#include "pisnp/snapshotProvider.h"
 
 #include <cstring>
 

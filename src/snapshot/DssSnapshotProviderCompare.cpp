@@ -1,6 +1,4 @@
-#include "snapshot/DssSnapshotProviderCompare.h"
-
-#include "snapshot/DssSnapshotProvider.h"
+#include "pisnp/snapshotProvider.h"
 
 int DssSnapshotProviderCompare::ccCompare(void* item, void* key) {
     unsigned int id = static_cast<DssSnapshotProvider*>(item)->getSnapshotID();

@@ -8,24 +8,17 @@
 #include <cstring>
 
 #include "bkpSnapshot.h"
-#include "date/timers.h"
 #include "mem/checkedAlloc.h"
-#include "os/cmdExecute.h"
-#include "os/threads.h"
-#include "snapshot/DSnapshotProvider.h"
-#include "snapshot/DssGlobalData.h"
+#include "pisnp/processes.h"
+#include "pisnp/resultCodes.h"
+#include "pisnp/snapshotProvider.h"
+#include "pisnp/snapshotRegistry.h"
+#include "pisnp/strings.h"
+#include "pisnp/threads.h"
+#include "pisnp/timers.h"
 #include "snapshot/hostServices.h"
-#include "text/strFunctions.h"
 
 namespace {
-
-constexpr int16_t kUnknownHandle = -1;
-constexpr int16_t kNoProvider = 1;
-constexpr int16_t kInvalidParameter = 2;
-constexpr int16_t kPreCommandFailed = 3;
-constexpr int16_t kPostCommandFailed = 4;
-constexpr int16_t kHandleToPrepareNotFound = 24;
-constexpr int16_t kObfUnknownHandle = 102;
 
 // How long termination keeps a provider alive for a status callback still inside it, and how
 // often it looks.
@@ -50,7 +43,7 @@ int createProvider(bkpSnapVolumeList_t* volumes, bkpSnapshotInitIn_t* in, unsign
                            in->snapParam2, in->snapParam3, in->snapParam4, in->snapContext);
     if (provider == nullptr) {
         SNAP_TRACE("bkpInitializeSnapshot(): No more memory\n");
-        return kNoProvider;
+        return BKP_RC_NO_MEMORY;
     }
     int rc = DssGlobalData::gdAddSnapshotInstance(provider);
     if (rc != 0) {
@@ -104,7 +97,7 @@ int16_t bkpInitializeSnapshotSet(void*, bkpSnapshotInitIn_t* in, unsigned int mo
     SNAP_TRACE("%s(): enter\n", kSetFn);
     if (in == nullptr || handle == nullptr) {
         SNAP_TRACE("%s(): ERROR: Invalid parameter\n", kSetFn);
-        return kInvalidParameter;
+        return BKP_RC_INVALID_PARAMETER;
     }
     switch (mode) {
         case BKP_SNAPSET_MODE_CREATE: {
@@ -121,7 +114,7 @@ int16_t bkpInitializeSnapshotSet(void*, bkpSnapshotInitIn_t* in, unsigned int mo
             DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(*handle);
             if (provider == nullptr) {
                 SNAP_TRACE("%s(): Unable to find snapshot set handle '%d'\n", kSetFn, *handle);
-                return kHandleToPrepareNotFound;
+                return BKP_RC_NOT_FOUND;
             }
             // A set whose preparation fails stays usable; the failure is only worth a line.
             int rc = provider->beginPrepareSnapshot();
@@ -130,7 +123,7 @@ int16_t bkpInitializeSnapshotSet(void*, bkpSnapshotInitIn_t* in, unsigned int mo
         }
         default:
             SNAP_TRACE("%s(): ERROR: Invalid snap set mode '%d\n", kSetFn, mode);
-            return kInvalidParameter;
+            return BKP_RC_INVALID_PARAMETER;
     }
 }
 
@@ -141,7 +134,7 @@ int16_t bkpInitializeSnapshot(bkpSnapVolumeList_t* volumes, bkpSnapshotInitIn_t*
         (mode != BKP_SNAP_MODE_CREATE_AND_PREPARE && mode != BKP_SNAP_MODE_CREATE &&
          mode != BKP_SNAP_MODE_PREPARE)) {
         SNAP_TRACE("bkpInitializeSnapshot(): ERROR: Invalid parameter\n");
-        return kInvalidParameter;
+        return BKP_RC_INVALID_PARAMETER;
     }
 
     DssSnapshotProvider* provider = nullptr;
@@ -149,7 +142,7 @@ int16_t bkpInitializeSnapshot(bkpSnapVolumeList_t* volumes, bkpSnapshotInitIn_t*
         provider = DssGlobalData::gdGetSnapshotInstance(*handle);
         if (provider == nullptr) {
             SNAP_TRACE("bkpInitializeSnapshot(): Unable to find snapHandle %d\n", *handle);
-            return kHandleToPrepareNotFound;
+            return BKP_RC_NOT_FOUND;
         }
     } else {
         int rc = createProvider(volumes, in, handle, &provider);
@@ -179,7 +172,7 @@ int16_t bkpInitializeSnapshot(bkpSnapVolumeList_t* volumes, bkpSnapshotInitIn_t*
 int16_t bkpTerminateSnapshot(unsigned int handle) {
     SNAP_TRACE("bkpTerminateSnapshot(): Entering...\n");
     DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle);
-    if (provider == nullptr) return kUnknownHandle;
+    if (provider == nullptr) return BKP_RC_UNKNOWN_HANDLE;
 
     int deleteRc = provider->deleteSnapshot();
     // The host may be inside bkpSnapshotStatusCallback on another thread; the provider must
@@ -197,7 +190,7 @@ int16_t bkpTerminateSnapshot(unsigned int handle) {
 int16_t bkpStartSnapshot(unsigned int handle, bkpSnapshotStartOut_t* out) {
     SNAP_TRACE("bkpStartSnapshot(): Entering...\n");
     DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle);
-    if (provider == nullptr || out == nullptr) return kUnknownHandle;
+    if (provider == nullptr || out == nullptr) return BKP_RC_UNKNOWN_HANDLE;
     int rc = provider->endPrepareSnapshot();
     if (rc != 0) return code16(rc);
     std::memset(&out->props, 0, sizeof out->props);
@@ -208,35 +201,36 @@ int16_t bkpStartSnapshot(unsigned int handle, bkpSnapshotStartOut_t* out) {
 int16_t bkpPreStartSnapshot(unsigned int handle, bkpSnapshotCmdRec_t* rec) {
     SNAP_TRACE("bkpPreStartSnapshot(): Entering...\n");
     DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle);
-    if (provider == nullptr || rec == nullptr) return kUnknownHandle;
+    if (provider == nullptr || rec == nullptr) return BKP_RC_UNKNOWN_HANDLE;
     char* command = provider->getPreSnapshotCmd();
     if (command == nullptr) return 0;
     rec->cmdRc = runHostCommand(command);
-    return rec->cmdRc != 0 ? kPreCommandFailed : 0;
+    return rec->cmdRc != 0 ? BKP_RC_PRE_COMMAND_FAILED : 0;
 }
 
 int16_t bkpPostStartSnapshot(unsigned int handle, bkpSnapshotCmdRec_t* rec) {
     SNAP_TRACE("bkpPostStartSnapshot(): Entering...\n");
     DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle);
-    if (provider == nullptr || rec == nullptr) return kUnknownHandle;
+    if (provider == nullptr || rec == nullptr) return BKP_RC_UNKNOWN_HANDLE;
     if (rec->postNeedsPre == 1 && provider->getPreSnapshotCmd() == nullptr) return 0;
     char* command = provider->getPostSnapshotCmd();
     if (command == nullptr) return 0;
     rec->cmdRc = runHostCommand(command);
-    return rec->cmdRc != 0 ? kPostCommandFailed : 0;
+    return rec->cmdRc != 0 ? BKP_RC_POST_COMMAND_FAILED : 0;
 }
 
 int16_t bkpEndSnapshot(unsigned int handle, arcBool_t flag) {
     SNAP_TRACE("bkpEndSnapshot(): Entering...\n");
     DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle);
-    if (provider == nullptr) return kUnknownHandle;
+    if (provider == nullptr) return BKP_RC_UNKNOWN_HANDLE;
     return code16(provider->endSnapshot(flag));
 }
 
 int16_t bkpOBFGetInfo(unsigned int handle, bkpOBFInfo_t* info) {
     SNAP_TRACE("bkpOBFGetInfo(): Entering...\n");
     DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle);
-    if (provider == nullptr) return kObfUnknownHandle;
+    // Not BKP_RC_UNKNOWN_HANDLE: hosts have always seen 102 from this entry point.
+    if (provider == nullptr) return PISNP_RC_NO_MEMORY;
     info->obfVersion = 1;
     return code16(provider->getOBFInfo(&info->extents, info->info1, info->info2));
 }
@@ -244,7 +238,7 @@ int16_t bkpOBFGetInfo(unsigned int handle, bkpOBFInfo_t* info) {
 // Not traced: it may run on another host thread while the snapshot is being terminated.
 int16_t bkpSnapshotStatusCallback(unsigned int handle, bkpSnapshotStatus* status) {
     DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle);
-    if (provider == nullptr || status == nullptr) return kUnknownHandle;
+    if (provider == nullptr || status == nullptr) return BKP_RC_UNKNOWN_HANDLE;
     provider->setStatusCallbackRunning(1);
     std::memset(status, 0, sizeof *status);
     int rc = provider->snapshotStatusCallback(status);
@@ -255,7 +249,7 @@ int16_t bkpSnapshotStatusCallback(unsigned int handle, bkpSnapshotStatus* status
 
 int16_t bkpSnapshotGetErrorInfo(unsigned int handle, bkpSnapshotErrorInfo_t* info) {
     SNAP_TRACE("bkpSnapshotGetErrorInfo(): Entering...\n");
-    if (info == nullptr) return kUnknownHandle;
+    if (info == nullptr) return BKP_RC_UNKNOWN_HANDLE;
     std::memset(info, 0, sizeof *info);
     // A snapshot that failed is already forgotten; its error was kept in the registry.
     if (DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle))
@@ -268,7 +262,7 @@ int16_t bkpSnapshotGetErrorInfo(unsigned int handle, bkpSnapshotErrorInfo_t* inf
 int16_t bkpCancelSnapshot(unsigned int handle, unsigned int value) {
     SNAP_TRACE("bkpCancelSnapshot(): Entering...\n");
     DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle);
-    if (provider == nullptr) return kUnknownHandle;
+    if (provider == nullptr) return BKP_RC_UNKNOWN_HANDLE;
     return code16(provider->cancelSnapshot(value));
 }
 
@@ -276,7 +270,7 @@ int16_t bkpSnapshotAction(unsigned int handle, piSnapshotActionIn_t* in,
                           piSnapshotActionOut_t* out) {
     SNAP_TRACE("bkpSnapshotAction(): Entering...\n");
     DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle);
-    if (provider == nullptr) return kUnknownHandle;
+    if (provider == nullptr) return BKP_RC_UNKNOWN_HANDLE;
     int rc = provider->snapshotAction(in, out);
     SNAP_TRACE("bkpSnapshotAction(): Exiting with rc: <%d>\n", rc);
     return code16(rc);

@@ -7,10 +7,7 @@
 
 #include <cerrno>
 
-#include "piPlugin.h"
-
-// The host services object; null until piSnapshotInit, never cleared afterwards.
-PISNP_API extern piHostServices_t* sharedUtilP;
+#include "pisnp/plugin.h"
 
 // One trace line to the host, with the caller's source file name and line: SNAP_TRACE(fmt, ...).
 // errno is left as it was, whatever the host's operation does with it.

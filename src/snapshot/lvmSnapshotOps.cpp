@@ -4,6 +4,7 @@
 // the origin of the snapshot), its two size factors the snapshot's size. Both commands run
 // through the shell with their error stream captured; a failure hands that text to the host's
 // message operation, so the user sees the volume manager's own explanation.
+#include "pisnp/resultCodes.h"
 #include "snapshot/lvmSnapshotOps.h"
 
 #include <sys/stat.h>
@@ -13,9 +14,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/sysCalls.h"
 #include "mem/checkedAlloc.h"
-#include "os/cmdExecute.h"
-#include "snapshot/DSnapshotProvider.h"
+#include "pisnp/processes.h"
+#include "pisnp/snapshotProvider.h"
 #include "snapshot/hostServices.h"
 
 namespace {
@@ -69,7 +71,7 @@ void formatSnapshotName(char* buf, size_t room, const tm& when) {
 // host that tries gets a failure it already knows how to handle rather than a snapshot of
 // nothing.
 int DSnapshotProvider::beginPrepareSnapshot() {
-    if (volumeList == nullptr || volumeList->source == nullptr) return lvmops::kNoFreeName;
+    if (volumeList == nullptr || volumeList->source == nullptr) return BKP_RC_CREATE_FAILED;
     const char* source = volumeList->source;
 
     // A second preparation chooses afresh; the earlier names are not needed any more.
@@ -84,32 +86,32 @@ int DSnapshotProvider::beginPrepareSnapshot() {
 
     // Whatever the group's name is, it is part of the device path, so the path's length holds it.
     volumeGroup = static_cast<char*>(ARC_MALLOC(std::strlen(source) + 1));
-    if (volumeGroup == nullptr) return lvmops::kNoMemory;
+    if (volumeGroup == nullptr) return BKP_RC_NO_MEMORY;
     volumeGroup[0] = '\0';
     std::sscanf(source, "/dev/%[^/]s/", volumeGroup);
 
     snapshotName =
         static_cast<char*>(ARC_MALLOC(lvmops::snapshotNameRoom(std::strlen(volumeGroup))));
-    if (snapshotName == nullptr) return lvmops::kNoMemory;
+    if (snapshotName == nullptr) return BKP_RC_NO_MEMORY;
     snapshotName[0] = '\0';
 
     // Names change once a second, so each pause yields a new one. The name generated after the
     // last pause is not checked any more: it would be the first unchecked guess.
     for (int pauses = 0;; ++pauses) {
         int rc = createSnapshotDevName();
-        if (rc == lvmops::kNoMemory) return lvmops::kNoMemory;
-        if (pauses == lvmops::kMaxNamePauses) return lvmops::kNoFreeName;
+        if (rc == BKP_RC_NO_MEMORY) return BKP_RC_NO_MEMORY;
+        if (pauses == lvmops::kMaxNamePauses) return BKP_RC_CREATE_FAILED;
         if (rc != 0) return 0;
-        sleep(lvmops::kRetryPauseSeconds);
+        pisnp::sys::sleep(lvmops::kRetryPauseSeconds);
     }
 }
 
 int DSnapshotProvider::createSnapshotDevName() {
     // Only reachable without a preparation, which takes these buffers first.
-    if (volumeGroup == nullptr || snapshotName == nullptr) return lvmops::kNoMemory;
+    if (volumeGroup == nullptr || snapshotName == nullptr) return BKP_RC_NO_MEMORY;
 
     timeval now{};
-    gettimeofday(&now, nullptr);
+    pisnp::sys::gettimeofday(&now);
     time_t seconds = now.tv_sec;
     tm local{};
     psLocalTime(&seconds, local);
@@ -118,10 +120,10 @@ int DSnapshotProvider::createSnapshotDevName() {
 
     size_t room = std::strlen(volumeGroup) + std::strlen(snapshotName) + 7;
     ArcBlock path(room);
-    if (path.p == nullptr) return lvmops::kNoMemory;
+    if (path.p == nullptr) return BKP_RC_NO_MEMORY;
     std::snprintf(path.p, room, "/dev/%s/%s", volumeGroup, snapshotName);
     struct stat st;
-    return stat(path.p, &st);
+    return pisnp::sys::stat(path.p, &st);
 }
 
 // Like preparing, starting needs the volume and the names chosen for it; without them nothing is
@@ -130,14 +132,14 @@ int DSnapshotProvider::startSnapshot(bkpSnapshotProperties_t* props) {
     SNAP_TRACE("DSnapshotProvider::startSnapshot(): Enter \n");
     if (volumeList == nullptr || volumeList->source == nullptr || volumeGroup == nullptr ||
         snapshotName == nullptr) {
-        SNAP_TRACE("DSnapshotProvider::startSnapshot(): Exiting, rc=%d\n", lvmops::kCreateFailed);
-        return lvmops::kCreateFailed;
+        SNAP_TRACE("DSnapshotProvider::startSnapshot(): Exiting, rc=%d\n", BKP_RC_CREATE_FAILED);
+        return BKP_RC_CREATE_FAILED;
     }
     const char* source = volumeList->source;
 
     size_t room = std::strlen(volumeGroup) + std::strlen(snapshotName) + std::strlen(source) + 120;
     ArcBlock cmd(room);
-    if (cmd.p == nullptr) return lvmops::kNoMemory;
+    if (cmd.p == nullptr) return BKP_RC_NO_MEMORY;
     unsigned long sizeKiB =
         lvmops::snapshotSizeKiB(volumeList->sizeFactor1, volumeList->sizeFactor2);
     std::snprintf(cmd.p, room, "%slvcreate -L %luK -n %s -s %s 1>/dev/null", commandDir, sizeKiB,
@@ -148,10 +150,10 @@ int DSnapshotProvider::startSnapshot(bkpSnapshotProperties_t* props) {
     int cmdRc = psCmdExecute(cmd.p, kWaitForCommand, &errText, kCaptureErrorsOnly);
     int rc = 0;
     if (cmdRc != 0) {
-        reportToHost(errText, lvmops::kMsgCreateFailed,
+        reportToHost(errText, MSG_SNAP_CREATE_FAILED,
                      "DSnapshotProvider::startSnapshot():", errText, cmdRc, __FILE_NAME__,
                      __LINE__);
-        rc = lvmops::kCreateFailed;
+        rc = BKP_RC_CREATE_FAILED;
     }
     // Warnings of a command that succeeded are of no interest to anyone.
     if (errText != nullptr) ARC_FREE(errText);
@@ -174,7 +176,7 @@ int DSnapshotProvider::deleteSnapshot() {
 
     size_t room = std::strlen(volumeGroup) + 4096;
     ArcBlock cmd(room);
-    if (cmd.p == nullptr) return lvmops::kNoMemory;
+    if (cmd.p == nullptr) return BKP_RC_NO_MEMORY;
     std::snprintf(cmd.p, room, "%slvremove -f /dev/%s/%s 1>/dev/null", commandDir, volumeGroup,
                   snapshotName);
     SNAP_TRACE("DSnapshotProvider::deleteSnapshot(): removing snapshot:\n%s", cmd.p);
@@ -183,10 +185,10 @@ int DSnapshotProvider::deleteSnapshot() {
     int cmdRc = psCmdExecute(cmd.p, kWaitForCommand, &errText, kCaptureErrorsOnly);
     int rc = 0;
     if (cmdRc != 0) {
-        reportToHost(errText, lvmops::kMsgRemoveFailed, cmd.p,
+        reportToHost(errText, MSG_SNAP_REMOVE_FAILED, cmd.p,
                      "DSnapshotProvider::deleteSnapshot():", errText, cmdRc, __FILE_NAME__,
                      __LINE__);
-        rc = lvmops::kRemoveFailed;
+        rc = BKP_RC_NOT_FOUND;
     }
     if (errText != nullptr) ARC_FREE(errText);
     SNAP_TRACE("DSnapshotProvider::deleteSnapshot(): Exiting, rc = %d", rc);

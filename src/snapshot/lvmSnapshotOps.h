@@ -5,19 +5,8 @@
 #include <ctime>
 
 #include "date/dateRecords.h"
-#include "pisnp_export.h"
 
 namespace lvmops {
-
-// Catalog messages that the host reports when a volume manager command fails.
-inline constexpr int kMsgCreateFailed = 5250;
-inline constexpr int kMsgRemoveFailed = 8103;
-
-// Return codes of the provider's volume manager operations.
-inline constexpr int kNoMemory = 1;
-inline constexpr int kNoFreeName = 5;
-inline constexpr int kCreateFailed = 5;
-inline constexpr int kRemoveFailed = 24;
 
 // Names are tried this often, a pause of kRetryPauseSeconds apart, before giving up.
 inline constexpr int kMaxNamePauses = 5;

@@ -1,17 +1,17 @@
 // The plug-in entry points: what the host calls first (piQueryApp, piSnapshotInit) and last
 // (piTerminate).
-#include "snapshot/piEntry.h"
+#include "pisnp/plugin.h"
 
 #include <cstring>
 
 #include "mem/checkedAlloc.h"
-#include "mem/memPools.h"
-#include "nls/nlsStartup.h"
-#include "snapshot/DSnapshotProvider.h"
-#include "snapshot/DssGlobalData.h"
+#include "pisnp/messages.h"
+#include "pisnp/pools.h"
+#include "pisnp/resultCodes.h"
+#include "pisnp/snapshotProvider.h"
+#include "pisnp/snapshotRegistry.h"
+#include "pisnp/strings.h"
 #include "snapshot/hostServices.h"
-#include "snapshot/snapReturnCodes.h"
-#include "text/strFunctions.h"
 
 piHostServices_t* sharedUtilP = nullptr;
 piSnapAttrib_t gSnapAttrib = {};
@@ -41,7 +41,7 @@ int startMessages() {
     char* dirCopy = *dir != '\0' ? StrDup(dir) : nullptr;
     int rc;
     if (repositoryCopy == nullptr || (*dir != '\0' && dirCopy == nullptr)) {
-        rc = snaprc::kNoMemory;
+        rc = PISNP_RC_NO_MEMORY;
     } else {
         nlsReturnInfo_t retInfo;
         rc = nlinit(repositoryCopy, kNlsCacheSize, dirCopy, ctUtlAppl, kFormatFromLocale,
@@ -99,7 +99,7 @@ int16_t piSnapshotInit(piSnapshotInitIn_t* in, piSnapshotInitOut_t* out) {
     }
 
     mpPoolInit();
-    if (newNlsGlobalObject(nullptr, 1) == nullptr) return snaprc::kNoMemory;
+    if (newNlsGlobalObject(nullptr, 1) == nullptr) return PISNP_RC_NO_MEMORY;
     rc = startMessages();
     if (rc != 0) return static_cast<int16_t>(rc);
 

@@ -3,10 +3,10 @@
 // Unlike the rest of the plug-in these functions trace through the runtime's own trace facility,
 // because the host calls them on its own lists, possibly before the plug-in is started.
 #include "bkpSnapVolumeList.h"
-#include "diag/trace.h"
 #include "mem/checkedAlloc.h"
-#include "snapshot/snapReturnCodes.h"
-#include "text/strFunctions.h"
+#include "pisnp/resultCodes.h"
+#include "pisnp/strings.h"
+#include "pisnp/trace.h"
 
 namespace {
 
@@ -149,7 +149,7 @@ void freeSnapList(bkpSnapVolumeList_t* list, int freeNodes) {
 
 int CopySnapList(bkpSnapVolumeList_t* from, bkpSnapVolumeList_t** to, int merge) {
     TRACE(TR_ENTER, "%s(): Enter.\n", "CopySnapList");
-    if (from == nullptr) return snaprc::kOk;
+    if (from == nullptr) return PISNP_RC_OK;
 
     bkpSnapVolumeList_t* head = nullptr;
     bkpSnapVolumeList_t* tail = nullptr;
@@ -170,7 +170,7 @@ int CopySnapList(bkpSnapVolumeList_t* from, bkpSnapVolumeList_t** to, int merge)
                       "selected in outSnapListP.\n",
                       node->source, node->target);
                 freeSnapList(head, 1);
-                return snaprc::kVolumeConflict;
+                return BKP_RC_SNAP_VOLUME_CONFLICT;
             }
             if (IsSnapNodeInList(head, node, &conflict) == 1) {
                 TRACE(TR_SNAPSHOT,
@@ -184,7 +184,7 @@ int CopySnapList(bkpSnapVolumeList_t* from, bkpSnapVolumeList_t** to, int merge)
                       "selected in copyListVLP.\n",
                       node->source, node->target);
                 freeSnapList(head, 1);
-                return snaprc::kVolumeConflict;
+                return BKP_RC_SNAP_VOLUME_CONFLICT;
             }
         }
 
@@ -192,7 +192,7 @@ int CopySnapList(bkpSnapVolumeList_t* from, bkpSnapVolumeList_t** to, int merge)
         if (copy == nullptr) {
             TRACE(TR_SNAPSHOT, "CopyVolumeList(): No more memory\n");
             freeSnapList(head, 1);
-            return snaprc::kNoMemory;
+            return PISNP_RC_NO_MEMORY;
         }
         if (tail == nullptr)
             head = copy;
@@ -210,19 +210,19 @@ int CopySnapList(bkpSnapVolumeList_t* from, bkpSnapVolumeList_t** to, int merge)
         *to = head;
     else if (head != nullptr)
         *to = concatSnapList(*to, head);
-    TRACE(TR_EXIT, "%s(): Exit with rc=%d.\n", "CopySnapList", snaprc::kOk);
-    return snaprc::kOk;
+    TRACE(TR_EXIT, "%s(): Exit with rc=%d.\n", "CopySnapList", PISNP_RC_OK);
+    return PISNP_RC_OK;
 }
 
 int copyOneSnapElement(bkpSnapVolumeList_t* from, bkpSnapVolumeList_t** to) {
     TRACE(TR_ENTER, "Enter: function %s()\n", "copyOneSnapElement");
-    if (from == nullptr) return snaprc::kOk;
+    if (from == nullptr) return PISNP_RC_OK;
     bkpSnapVolumeList_t* copy = copyNode(from, false);
     if (copy == nullptr) {
         TRACE(TR_GENERAL, "copyOneSnapElement(): No more memory\n");
-        return snaprc::kNoMemory;
+        return PISNP_RC_NO_MEMORY;
     }
     *to = copy;
     TRACE(TR_EXIT, "Exit: function %s()\n", "copyOneSnapElement");
-    return snaprc::kOk;
+    return PISNP_RC_OK;
 }

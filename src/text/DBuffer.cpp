@@ -1,7 +1,4 @@
-#include "text/DBuffer.h"
-
-#include "text/DCharBuffer.h"
-#include "text/DWCharBuffer.h"
+#include "pisnp/buffers.h"
 
 DBuffer::~DBuffer() = default;
 

@@ -1,4 +1,4 @@
-#include "text/DCharBuffer.h"
+#include "pisnp/buffers.h"
 
 #include "text/bufferArray.h"
 #include "text/bufferConversion.h"

@@ -1,11 +1,11 @@
-#include "text/DSharedBuffer.h"
+#include "pisnp/buffers.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 
+#include "pisnp/strings.h"
 #include "text/bufferConversion.h"
-#include "text/strFunctions.h"
 #include "text/textAssert.h"
 
 static_assert(sizeof(DSharedBuffer) == 80);

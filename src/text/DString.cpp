@@ -1,12 +1,12 @@
-#include "text/DString.h"
+#include "pisnp/dstring.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
+#include "pisnp/strings.h"
 #include "text/bufferArray.h"
 #include "text/bufferConversion.h"
-#include "text/strFunctions.h"
 
 static_assert(sizeof(DString) == 16);
 

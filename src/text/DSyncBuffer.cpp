@@ -1,4 +1,4 @@
-#include "text/DSyncBuffer.h"
+#include "pisnp/buffers.h"
 
 #include "text/textAssert.h"
 

@@ -1,6 +1,6 @@
 #include <cstdint>
 
-#include "text/strFunctions.h"
+#include "pisnp/strings.h"
 
 // Built from single bytes with shifts, so the result is the same on machines of either byte
 // order and no alignment of p is needed.

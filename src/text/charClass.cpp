@@ -1,7 +1,7 @@
 #include <cctype>
 #include <cwctype>
 
-#include "text/strFunctions.h"
+#include "pisnp/strings.h"
 
 namespace {
 

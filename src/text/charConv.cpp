@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <cwchar>
 
-#include "text/strFunctions.h"
+#include "pisnp/strings.h"
 #include "text/strInternal.h"
 
 int CharConv(char* out, wchar_t in) {

@@ -6,7 +6,7 @@
 #include <cwctype>
 #include <type_traits>
 
-#include "text/strFunctions.h"
+#include "pisnp/strings.h"
 #include "text/strInternal.h"
 
 using namespace text_detail;

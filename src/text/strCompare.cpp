@@ -1,7 +1,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "text/strFunctions.h"
+#include "pisnp/strings.h"
 #include "text/strInternal.h"
 
 using namespace text_detail;

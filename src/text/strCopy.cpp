@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <iterator>
 
-#include "text/strFunctions.h"
+#include "pisnp/strings.h"
 #include "text/strInternal.h"
 
 using namespace text_detail;

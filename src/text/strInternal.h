@@ -15,7 +15,7 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "text/strFunctions.h"
+#include "pisnp/strings.h"
 
 namespace text_detail {
 

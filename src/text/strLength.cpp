@@ -2,7 +2,7 @@
 #include <cwchar>
 
 #include "mem/checkedAlloc.h"
-#include "text/strFunctions.h"
+#include "pisnp/strings.h"
 #include "text/strInternal.h"
 
 using namespace text_detail;

@@ -1,7 +1,7 @@
 #include <cstdlib>
 #include <cwchar>
 
-#include "text/strFunctions.h"
+#include "pisnp/strings.h"
 
 namespace {
 

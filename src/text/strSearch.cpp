@@ -1,7 +1,8 @@
 #include <cstring>
 #include <cwchar>
 
-#include "text/strFunctions.h"
+#include "pisnp/resultCodes.h"
+#include "pisnp/strings.h"
 #include "text/strInternal.h"
 
 using namespace text_detail;
@@ -39,9 +40,6 @@ char* mapBack(const char* s, const wchar_t* wide, const wchar_t* hit) {
 bool searchChar(int c, wchar_t* wc) {
     return byteToWide(static_cast<char>(c), wc);
 }
-
-// StrrChr's code for a text that is not valid in the locale.
-constexpr int kTextNotConvertible = 207;
 
 // Process-wide positions of the one-text StrTok forms.
 char* gTokenNext = nullptr;
@@ -90,7 +88,7 @@ char* StrrChr(const char* s, int c, int* rc) {
     if (wc == L'\0') return const_cast<char*>(s + len(s));
     WideBuf wide;
     if (toWide(s, wide) < 0) {
-        if (rc != nullptr) *rc = kTextNotConvertible;
+        if (rc != nullptr) *rc = PISNP_RC_NOT_CONVERTIBLE;
         return nullptr;
     }
     return mapBack(s, wide, std::wcsrchr(wide, wc));

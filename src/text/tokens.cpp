@@ -1,10 +1,10 @@
-#include "text/tokens.h"
+#include "pisnp/tokens.h"
 
 #include <climits>
 #include <cstring>
 #include <cwchar>
 
-#include "text/strFunctions.h"
+#include "pisnp/strings.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ bool isQuote(int c) {
 template <typename C>
 int refuse(C* out, long scanned) {
     *out = 0;
-    return scanned > kMaxQuotedToken ? kTokenTooLong : kTokenBadQuotes;
+    return scanned > kMaxQuotedToken ? PISNP_RC_TOKEN_TOO_LONG : PISNP_RC_BAD_QUOTES;
 }
 
 template <typename C>

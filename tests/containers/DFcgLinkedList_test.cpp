@@ -1,4 +1,4 @@
-#include "containers/DFcgLinkedList.h"
+#include "pisnp/lists.h"
 
 #include <gtest/gtest.h>
 

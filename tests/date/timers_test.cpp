@@ -1,4 +1,4 @@
-#include "date/timers.h"
+#include "pisnp/timers.h"
 
 #include <gtest/gtest.h>
 

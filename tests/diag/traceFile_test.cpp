@@ -199,7 +199,7 @@ TEST_F(TraceFileTest, SymbolicLinkIsRefusedAndRemoved) {
     ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
     {
         trace_test::StdoutCapture out;
-        EXPECT_EQ(trSetTraceFileName(link.data()), kTrSymLinkRefused);
+        EXPECT_EQ(trSetTraceFileName(link.data()), PISNP_RC_SYMLINK_REFUSED);
         EXPECT_NE(out.text().find(link), std::string::npos);
     }
     EXPECT_FALSE(std::filesystem::is_symlink(link));
@@ -225,7 +225,7 @@ TEST_F(TraceFileTest, BadNamesAndUnopenableFilesAreRefused) {
 
     trReset(1);
     trSetMaxTraceSize(1);
-    EXPECT_EQ(begin(dir_.file("missing/dir/t.out")), kTrOpenFailed);
+    EXPECT_EQ(begin(dir_.file("missing/dir/t.out")), PISNP_RC_TRACE_OPEN_FAILED);
     EXPECT_EQ(trTraceIsRunning(), 0);
     EXPECT_EQ(trace_detail::classOn(TR_TIMESTAMP), false);
     EXPECT_NE(out.text().find("Unable to open trace output file"), std::string::npos);

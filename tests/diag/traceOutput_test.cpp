@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "diag/globalRC.h"
-#include "diag/hostAnchor.h"
+#include "pisnp/hostAnchor.h"
 #include "support/allocTracker.h"
 #include "traceTestSupport.h"
 

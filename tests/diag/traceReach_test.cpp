@@ -3,7 +3,7 @@
 #include <string>
 
 #include "bkpSnapVolumeList.h"
-#include "os/childProcess.h"
+#include "pisnp/processes.h"
 #include "traceTestSupport.h"
 
 namespace {

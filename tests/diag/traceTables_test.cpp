@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "diag/traceClasses.h"
+#include "pisnp/traceClasses.h"
 
 namespace {
 

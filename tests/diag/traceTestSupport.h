@@ -13,8 +13,8 @@
 #include <sstream>
 #include <string>
 
-#include "diag/trace.h"
 #include "diag/traceInternal.h"
+#include "pisnp/trace.h"
 
 namespace trace_test {
 

@@ -14,8 +14,8 @@
 #include <unistd.h>
 
 #include "bkpSnapshot.h"
-#include "piPlugin.h"
 #include "hostTest.h"
+#include "piPlugin.h"
 
 /* ---- the host's side ---- */
 

@@ -2,8 +2,8 @@
  * too, and the dlsym forms are checked against the declarations without linking anything. */
 #include <stdio.h>
 
-#include "bkpSnapVolumeList.h"
 #include "bkpSnapshot.h"
+#include "bkpSnapVolumeList.h"
 #include "piPlugin.h"
 #include "pisnp_export.h"
 #include "pisnp_layout.h"

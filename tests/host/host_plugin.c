@@ -7,8 +7,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "piPlugin.h"
 #include "hostTest.h"
+#include "piPlugin.h"
 
 /* ---- the host's side ---- */
 

@@ -1,4 +1,4 @@
-#include "os/cmdExecute.h"
+#include "pisnp/processes.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -18,7 +18,6 @@
 #include <thread>
 
 #include "mem/checkedAlloc.h"
-#include "os/childProcess.h"
 #include "os/pkSignalHandler.h"
 #include "os/systemInfo.h"
 #include "support/allocTracker.h"

@@ -1,4 +1,4 @@
-#include "os/fileServices.h"
+#include "pisnp/files.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "os/keyboard.h"
+#include "pisnp/keyboard.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

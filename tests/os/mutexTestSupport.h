@@ -4,7 +4,7 @@
 
 #include <pthread.h>
 
-#include "os/mutexes.h"
+#include "pisnp/threads.h"
 
 inline int initErrorCheckingMutex(pthread_mutex_t* m) {
     pthread_mutexattr_t attr;

@@ -1,4 +1,4 @@
-#include "os/mutexes.h"
+#include "pisnp/threads.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "mutexTestSupport.h"
-#include "os/pkMutex.h"
+#include "pisnp/pkMutex.h"
 
 namespace {
 

@@ -8,13 +8,10 @@
 #include <string>
 #include <thread>
 
-#include "mutexTestSupport.h"
 #include "diag/traceTestSupport.h"
-#include "os/childProcess.h"
-#include "os/cmdExecute.h"
-#include "os/mutexes.h"
-#include "os/signals.h"
-#include "os/threads.h"
+#include "mutexTestSupport.h"
+#include "pisnp/processes.h"
+#include "pisnp/threads.h"
 #include "support/allocTracker.h"
 
 namespace {

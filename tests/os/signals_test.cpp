@@ -1,4 +1,4 @@
-#include "os/signals.h"
+#include "pisnp/threads.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -14,10 +14,9 @@
 #include <iterator>
 #include <string>
 
-#include "diag/hostAnchor.h"
-#include "diag/trace.h"
 #include "mem/checkedAlloc.h"
-#include "os/mutexes.h"
+#include "pisnp/hostAnchor.h"
+#include "pisnp/trace.h"
 #include "support/allocTracker.h"
 
 namespace {

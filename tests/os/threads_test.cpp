@@ -1,4 +1,4 @@
-#include "os/threads.h"
+#include "pisnp/threads.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,7 +9,6 @@
 #include <future>
 #include <thread>
 
-#include "os/signals.h"
 #include "support/allocTracker.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "snapshot/DSnapshotProvider.h"
+#include "pisnp/snapshotProvider.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,7 +12,6 @@
 #include <string>
 
 #include "fakeHost.h"
-#include "snapshot/DssSnapshotProviderCompare.h"
 #include "support/allocTracker.h"
 
 namespace {

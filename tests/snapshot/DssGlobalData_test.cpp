@@ -1,4 +1,4 @@
-#include "snapshot/DssGlobalData.h"
+#include "pisnp/snapshotRegistry.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "fakeHost.h"
-#include "snapshot/DSnapshotProvider.h"
-#include "snapshot/piEntry.h"
+#include "pisnp/plugin.h"
+#include "pisnp/snapshotProvider.h"
 #include "support/allocTracker.h"
 
 namespace {

@@ -17,9 +17,9 @@
 #include "bkpSnapshot.h"
 #include "fakeHost.h"
 #include "fakeLvm.h"
-#include "snapshot/DSnapshotProvider.h"
-#include "snapshot/DssGlobalData.h"
-#include "snapshot/piEntry.h"
+#include "pisnp/plugin.h"
+#include "pisnp/snapshotProvider.h"
+#include "pisnp/snapshotRegistry.h"
 #include "support/allocTracker.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "piPlugin.h"
+#include "pisnp/dstring.h"
 #include "snapshot/hostServices.h"
-#include "text/DString.h"
 
 namespace snaptest {
 

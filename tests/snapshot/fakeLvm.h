@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "snapshot/DSnapshotProvider.h"
+#include "pisnp/snapshotProvider.h"
 
 namespace snaptest {
 

@@ -14,7 +14,7 @@
 
 #include "fakeHost.h"
 #include "fakeLvm.h"
-#include "snapshot/DSnapshotProvider.h"
+#include "pisnp/snapshotProvider.h"
 #include "support/allocTracker.h"
 
 namespace {

@@ -1,14 +1,14 @@
 // The plug-in entry points in process, where the host test cannot reach: allocation failures and
 // the registry's contents.
-#include "snapshot/piEntry.h"
+#include "pisnp/plugin.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "fakeHost.h"
-#include "snapshot/DssGlobalData.h"
-#include "snapshot/DssSnapshotProvider.h"
+#include "pisnp/snapshotProvider.h"
+#include "pisnp/snapshotRegistry.h"
 #include "support/allocTracker.h"
 
 namespace {

@@ -8,10 +8,8 @@
 #include <new>
 #include <string>
 
+#include "pisnp/buffers.h"
 #include "support/allocTracker.h"
-#include "text/DCharBuffer.h"
-#include "text/DSharedBuffer.h"
-#include "text/DWCharBuffer.h"
 
 namespace {
 

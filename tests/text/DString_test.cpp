@@ -1,6 +1,6 @@
 // DString: copy-on-write, the wide view in step with the text, character positions in a
 // multibyte locale, and every block back to the allocator, also when memory runs out.
-#include "text/DString.h"
+#include "pisnp/dstring.h"
 
 #include <gtest/gtest.h>
 

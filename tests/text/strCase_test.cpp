@@ -4,7 +4,7 @@
 #include <cwctype>
 #include <string>
 
-#include "text/strFunctions.h"
+#include "pisnp/strings.h"
 #include "text/strTestLocale.h"
 
 namespace {

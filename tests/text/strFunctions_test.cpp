@@ -1,5 +1,5 @@
 // Lengths, copies, allocating functions and comparisons.
-#include "text/strFunctions.h"
+#include "pisnp/strings.h"
 
 #include <gtest/gtest.h>
 

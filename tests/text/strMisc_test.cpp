@@ -5,8 +5,8 @@
 #include <string>
 
 #include "mem/checkedAlloc.h"
+#include "pisnp/strings.h"
 #include "support/allocTracker.h"
-#include "text/strFunctions.h"
 #include "text/strTestLocale.h"
 
 namespace {

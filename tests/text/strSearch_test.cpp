@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "text/strFunctions.h"
+#include "pisnp/strings.h"
 #include "text/strTestLocale.h"
 
 namespace {

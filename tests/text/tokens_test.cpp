@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "text/tokens.h"
+#include "pisnp/tokens.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ TEST(GetQuotedToken, QuotedTokensLoseTheirMarks) {
     // Double marks inside pair up; only a mark that closes an even count and stands before
     // white space ends the token.
     EXPECT_EQ(quoted("\"a\"\"b c\" x").token, "a\"\"b c");
-    EXPECT_EQ(quoted("\"a\"b c\"").rc, kTokenBadQuotes);
+    EXPECT_EQ(quoted("\"a\"b c\"").rc, PISNP_RC_BAD_QUOTES);
     EXPECT_EQ(quoted("plain next").token, "plain");
     EXPECT_EQ(quoted("plain next").rest, "next");
 }
@@ -79,17 +79,17 @@ TEST(GetQuotedToken, QuotedValueAfterEqualsKeepsItsMarks) {
 }
 
 TEST(GetQuotedToken, MalformedQuotingAndLongTokens) {
-    EXPECT_EQ(quoted("\"never closed").rc, kTokenBadQuotes);
+    EXPECT_EQ(quoted("\"never closed").rc, PISNP_RC_BAD_QUOTES);
     EXPECT_EQ(quoted("\"never closed").token, "");
-    EXPECT_EQ(quoted("name=\"open value").rc, kTokenBadQuotes);
-    EXPECT_EQ(quoted("name=\"").rc, kTokenBadQuotes);
+    EXPECT_EQ(quoted("name=\"open value").rc, PISNP_RC_BAD_QUOTES);
+    EXPECT_EQ(quoted("name=\"").rc, PISNP_RC_BAD_QUOTES);
 
     EXPECT_EQ(quoted(std::string(kMaxQuotedToken, 'a')).rc, 0);
     Read r = quoted(std::string(kMaxQuotedToken + 1, 'a'));
-    EXPECT_EQ(r.rc, kTokenTooLong);
+    EXPECT_EQ(r.rc, PISNP_RC_TOKEN_TOO_LONG);
     EXPECT_EQ(r.token, "");
-    EXPECT_EQ(quoted("\"" + std::string(kMaxQuotedToken + 1, 'a')).rc, kTokenTooLong);
-    EXPECT_EQ(quoted("\"" + std::string(kMaxQuotedToken, 'a')).rc, kTokenBadQuotes);
+    EXPECT_EQ(quoted("\"" + std::string(kMaxQuotedToken + 1, 'a')).rc, PISNP_RC_TOKEN_TOO_LONG);
+    EXPECT_EQ(quoted("\"" + std::string(kMaxQuotedToken, 'a')).rc, PISNP_RC_BAD_QUOTES);
 }
 
 TEST(GetQuotedToken, WideFormClosesAtTheFirstMark) {
@@ -98,8 +98,8 @@ TEST(GetQuotedToken, WideFormClosesAtTheFirstMark) {
     EXPECT_EQ(r.token, "two words");
     EXPECT_EQ(r.rest, " more");
     // Where the narrow form reads on, the wide form refuses.
-    EXPECT_EQ(quotedWide(L"\"a\"\"b c\" x").rc, kTokenBadQuotes);
-    EXPECT_EQ(quotedWide(L"name=\"a b\"x").rc, kTokenBadQuotes);
+    EXPECT_EQ(quotedWide(L"\"a\"\"b c\" x").rc, PISNP_RC_BAD_QUOTES);
+    EXPECT_EQ(quotedWide(L"name=\"a b\"x").rc, PISNP_RC_BAD_QUOTES);
     EXPECT_EQ(quotedWide(L"name=\"a b\" x").token, "name=\"a b\"");
 }
 

@@ -1,0 +1,39 @@
+#include "base/sysCalls.h"
+
+#include <cstdlib>
+
+namespace pisnp::sys {
+
+namespace {
+
+// Thin adapters where the C library's declaration differs from the table's (variadic open,
+// restrict-qualified or differently typed parameters).
+int realGettimeofday(timeval* tv, void*) {
+    return ::gettimeofday(tv, nullptr);
+}
+int realOpen(const char* path, int flags, mode_t mode) {
+    return ::open(path, flags, mode);
+}
+FILE* realFopen(const char* path, const char* mode) {
+    return std::fopen(path, mode);
+}
+int realExecv(const char* path, char* const argv[]) {
+    return ::execv(path, argv);
+}
+
+constexpr Table kReal = {
+    realGettimeofday, ::time,     ::clock_gettime, ::sleep,   ::select,    realOpen,
+    ::close,          ::read,     ::write,         ::stat,    ::lstat,     ::unlink,
+    ::rename,         ::mkostemp, realFopen,       ::fdopen,  std::fwrite, std::fflush,
+    std::fclose,      ::fork,     realExecv,       ::waitpid,
+};
+
+}  // namespace
+
+constinit Table table = kReal;
+
+const Table& real() {
+    return kReal;
+}
+
+}  // namespace pisnp::sys
