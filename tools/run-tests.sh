@@ -51,5 +51,8 @@ for b in "$out"/normal/bench/bench_*; do
     "$b" --benchmark_min_time=0.05 2>/dev/null
 done
 
+step "share of test code"
+tools/build/test_share.sh
+
 echo
 echo "all test stages passed"

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "diag/buildInfo.h"
+#include "base/sysCalls.h"
 #include "diag/traceInternal.h"
 
 // The wrap lock is never really destroyed: writers that raced a close may still be queued on
@@ -101,7 +102,7 @@ bool parseHeader(const char* line, unsigned long* offset, unsigned long* maxMB) 
 // than ours is continued at its end. Returns it open, or null.
 FILE* reuseFile(TraceObject* t) {
     if (t->segmentCount > 1) return nullptr;
-    FILE* f = std::fopen(t->traceFileName, "r+");
+    FILE* f = pisnp::sys::fopen(t->traceFileName, "r+");
     if (f == nullptr) return nullptr;
     int fd = fileno(f);
     struct stat st;
@@ -118,7 +119,7 @@ FILE* reuseFile(TraceObject* t) {
                 static_cast<double>(st.st_size) <= maxBytes && storedMax <= t->maxSizeMB;
     }
     if (!reuse) {
-        std::fclose(f);
+        pisnp::sys::fclose(f);
         return nullptr;
     }
     char tail[256];
@@ -130,14 +131,14 @@ FILE* reuseFile(TraceObject* t) {
 }
 
 FILE* createFile(TraceObject* t) {
-    FILE* f = std::fopen(t->traceFileName, "w+");
+    FILE* f = pisnp::sys::fopen(t->traceFileName, "w+");
     if (f == nullptr) return nullptr;
     char header[320];
     int len = std::snprintf(header, sizeof header, "%s123456789012", kMagic);
     len += headerTail(header + len, sizeof header - static_cast<size_t>(len), t->maxSizeMB);
     header[len++] = '\n';
     if (!writeAt(fileno(f), 0, header, static_cast<size_t>(len))) {
-        std::fclose(f);
+        pisnp::sys::fclose(f);
         return nullptr;
     }
     t->nextWritePos = len;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "date/dateRecords.h"
+#include "base/sysCalls.h"
 #include "diag/buildInfo.h"
 #include "diag/messageLog.h"
 #include "diag/traceInternal.h"
@@ -383,7 +384,7 @@ int trBegin(char* name, int announce) {
         if (t->wrapEnabled.load()) {
             opened = openBoundedFile(t);
         } else {
-            FILE* f = std::fopen(target, "a");
+            FILE* f = pisnp::sys::fopen(target, "a");
             opened = f != nullptr;
             if (opened) {
                 t->stream.store(f);
@@ -457,7 +458,7 @@ void trClose(int reset) {
             markWrapLockDestroyed();
             writeAtNext("\nEND OF DATA - close\n\n");
         }
-        if (std::fclose(s) != 0)
+        if (pisnp::sys::fclose(s) != 0)
             std::printf("Unable to close trace output file %s: %s \n", t->traceFileName,
                         std::strerror(errno));
     }

@@ -10,6 +10,7 @@
 #include <cwchar>
 
 #include "date/dateRecords.h"
+#include "base/sysCalls.h"
 #include "diag/traceInternal.h"
 #include "mem/checkedAlloc.h"
 #include "nls/nlsMessageApi.h"
@@ -119,7 +120,7 @@ int emit(const char* head, const char* text, size_t checkLen, bool raw) {
             // A plain file's text sits in the stream's buffer until the flush, which is where
             // a full disk shows.
             rc = std::fprintf(s, "%s%s", head, text);
-            if (std::fflush(s) != 0) rc = -1;
+            if (pisnp::sys::fflush(s) != 0) rc = -1;
         }
         err = errno;
     }

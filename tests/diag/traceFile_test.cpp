@@ -1,12 +1,11 @@
 // The trace file as a reader finds it: header, end marker, wrap and segment markers, reuse.
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <csignal>
 #include <cstring>
 #include <string>
 
+#include "base/sysCalls.h"
 #include "traceTestSupport.h"
 
 namespace {
@@ -236,22 +235,17 @@ TEST_F(TraceFileTest, WriteFailureDisablesTracingUntilANewBegin) {
     ASSERT_EQ(enable("GENERAL -TIMESTAMP -PREFIX"), 0);
     ASSERT_EQ(begin(path), 0);
 
-    // A file size limit makes the next write fail with EFBIG instead of a signal.
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 200;
-    setrlimit(RLIMIT_FSIZE, &small);
-    std::string text(400, 'z');
     std::string printed;
     {
+        // The disk is full when the line is flushed.
+        pisnp::sys::Override full(&pisnp::sys::Table::fflush, +[](FILE*) {
+            errno = ENOSPC;
+            return EOF;
+        });
         trace_test::StdoutCapture out;
-        trPrintf("f", 1, "%s\n", text.c_str());
+        trPrintf("f", 1, "%s\n", "lost");
         printed = out.text();
     }
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_NE(printed.find("Unable to write to trace file " + path + ". Tracing disabled."),
               std::string::npos);

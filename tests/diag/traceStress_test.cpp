@@ -43,8 +43,8 @@ TEST(TraceStress, ConcurrentWritersResetAndSegmentSwitches) {
         });
     }
     std::thread resetter([&] {
-        for (int round = 0; round < 25; ++round) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        for (int round = 0; round < 15; ++round) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
             trReset(1);
             beginSegmented(base);
         }

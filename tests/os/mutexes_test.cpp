@@ -1,3 +1,4 @@
+#include "base/sysCalls.h"
 #include "pisnp/threads.h"
 
 #include <gtest/gtest.h>
@@ -86,9 +87,16 @@ TEST(Conditions, CondTimedWaitEndsAtDeadlineWithOrWithoutFlag) {
 
     EXPECT_EQ(timedWait(100, nullptr, idle).rc, 964);
     EXPECT_EQ(timedWait(-5, &flag, idle).rc, 964) << "a deadline in the past";
-    // Most starting times need a carry from the microseconds into the seconds here.
+    // A start late in its second needs a carry from the nanoseconds into the seconds.
+    pisnp::sys::Override lateInTheSecond(&pisnp::sys::Table::gettimeofday,
+                                         +[](timeval* tv, void*) {
+                                             int rc = pisnp::sys::real().gettimeofday(tv, nullptr);
+                                             tv->tv_sec -= 1;
+                                             tv->tv_usec = 999000;
+                                             return rc;
+                                         });
     flag = 1;
-    EXPECT_EQ(timedWait(950, &flag, idle).rc, 0);
+    EXPECT_EQ(timedWait(5, &flag, idle).rc, 0);
 }
 
 TEST(Conditions, CondTimedWaitIgnoresWakeUpsWithoutFlag) {

@@ -10,6 +10,7 @@
 #include "pisnp/snapshotProvider.h"
 #include "pisnp/snapshotRegistry.h"
 #include "support/allocTracker.h"
+#include "support/fakeClock.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ class PluginEntry : public ::testing::Test {
 
     FakeHost host;
     piSnapshotInitOut_t out{};
+    pisnp_test::FakeClock clock;  // tear-down pauses for a status callback
 };
 
 TEST_F(PluginEntry, RegistersOneProviderUnderTheProviderHandle) {
