@@ -1,9 +1,7 @@
-// Trace calls of the volume lists and of child-process handling reach the trace file under
-// their classes, and only under them.
+// Trace calls of the volume lists reach the trace file under their class, and only under it.
 #include <string>
 
 #include "bkpSnapVolumeList.h"
-#include "pisnp/processes.h"
 #include "traceTestSupport.h"
 
 namespace {
@@ -34,23 +32,6 @@ TEST_F(TraceReachTest, VolumeListCopyTracesUnderSnapshotClass) {
         << text;
     EXPECT_NE(text.find("CopySnapList(): Number of nodes added <1>\n"), std::string::npos);
     EXPECT_EQ(text.find("Enter."), std::string::npos) << "ENTER is off";
-}
-
-TEST_F(TraceReachTest, ChildProcessFateTracesUnderGeneralClass) {
-    std::string path = dir_.file("child.out");
-    ASSERT_EQ(enable("-ALL GENERAL"), 0);
-    ASSERT_EQ(begin(path), 0);
-    char name[] = "backup-child";
-    LogAfterWaitPID(name, 4242, 3 << 8);
-    LogAfterWaitPID(name, 4243, 9 | 0x80);
-
-    std::string text = trace_test::readFile(path);
-    EXPECT_NE(text.find("backup-child, pid = 4242, exited normally, status = 3\n"),
-              std::string::npos)
-        << text;
-    EXPECT_NE(text.find("backup-child, pid = 4243, exited abnormally, signal = 9 (core file "
-                        "generated)\n"),
-              std::string::npos);
 }
 
 }  // namespace

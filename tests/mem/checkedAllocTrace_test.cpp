@@ -125,4 +125,12 @@ TEST_F(CheckedAllocTrace, FailedAllocationsReportSizeFileAndLine) {
     EXPECT_EQ(tracker.live(), 0u);
 }
 
+// The allocator reports through the layer below the trace facility; its lines still carry the
+// allocator's own source behind the PREFIX part.
+TEST_F(CheckedAllocTrace, LinesNameTheAllocatorsSourceUnderPrefix) {
+    ASSERT_EQ(enable("PREFIX"), 0);
+    arcFree(nullptr, "p.cpp", 36);
+    EXPECT_EQ(lines().rfind("checkedAlloc.cpp    (", 0), 0u);
+}
+
 }  // namespace

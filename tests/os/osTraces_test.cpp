@@ -43,7 +43,9 @@ class OsTraceTest : public trace_test::TraceTest {
 TEST_F(OsTraceTest, ChildFateLinesForEveryKindOfWaitStatus) {
     traceClasses("-ALL GENERAL");
     char name[] = "job";
+    LogAfterWaitPID(name, 10, 3 << 8);            // exited
     LogAfterWaitPID(name, 11, 15);                // signalled, no core
+    LogAfterWaitPID(name, 16, 9 | 0x80);          // signalled, core
     LogAfterWaitPID(name, 12, (19 << 8) | 0x7f);  // stopped by SIGSTOP
     LogAfterWaitPID(name, 13, 0xffff);            // continued: not a fate worth a line
     char empty[] = "";
@@ -51,7 +53,10 @@ TEST_F(OsTraceTest, ChildFateLinesForEveryKindOfWaitStatus) {
     LogAfterWaitPID(nullptr, 15, 9);
 
     std::string t = text();
-    EXPECT_NE(t.find("job, pid = 11, exited abnormally, signal = 15 \n"), std::string::npos) << t;
+    EXPECT_NE(t.find("job, pid = 10, exited normally, status = 3\n"), std::string::npos) << t;
+    EXPECT_NE(t.find("job, pid = 11, exited abnormally, signal = 15 \n"), std::string::npos);
+    EXPECT_NE(t.find("job, pid = 16, exited abnormally, signal = 9 (core file generated)\n"),
+              std::string::npos);
     EXPECT_NE(t.find("job, pid = 12, exited - child stopped, signal = 19\n"), std::string::npos);
     EXPECT_EQ(t.find("pid = 13"), std::string::npos);
     EXPECT_EQ(t.find("pid = 14"), std::string::npos) << "an empty name logs nothing";
