@@ -2,7 +2,8 @@
 # The whole test suite, as CI runs it: installs what is missing, then builds and tests
 # normally, runs the LVM scenarios in a virtual machine with those builds, tests under
 # AddressSanitizer + UndefinedBehaviorSanitizer, under ThreadSanitizer (the threaded tests),
-# runs the fuzzers briefly and the benchmarks once.
+# cross-builds for 64-bit little-endian PowerPC and tests there under emulation, runs the fuzzers
+# briefly and the benchmarks once.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -34,6 +35,9 @@ cmake -S . -B "$out/tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPISNP_TSAN=ON \
 cmake --build "$out/tsan" -j "$jobs"
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir "$out/tsan" --output-on-failure -j "$jobs" \
     -R 'Thread|Concurren|Stress|Mutex|Cond|Signal|Callback' --no-tests=ignore
+
+step "64-bit little-endian PowerPC: cross build, every test under qemu-user"
+tools/ppc-stage.sh
 
 step "fuzzers (libFuzzer, clang)"
 CC=clang CXX=clang++ cmake -S . -B "$out/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=Debug \

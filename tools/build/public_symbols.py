@@ -9,7 +9,10 @@ The promised set is read from clang's syntax tree of a unit that includes every 
 header: functions and variables marked for export, and the members of exported classes that
 are not defined in the header (with the vtable and type information of polymorphic ones).
 
-Usage: public_symbols.py --include DIR --library libPiSNP.so [--clang clang++] [--list]
+Usage: public_symbols.py --include DIR --library libPiSNP.so [--clang clang++] [--target TRIPLE]
+                         [--list]
+  --target reads the headers as that target's compiler does: types of the ABI, va_list among
+    them, are spelled differently in each target's symbols.
   --list prints the promised set instead of comparing.
 """
 import argparse
@@ -98,7 +101,7 @@ class Walker:
             self.walk(child, False)
 
 
-def promised(include_dir, clang):
+def promised(include_dir, clang, target=None):
     headers = []
     for root, _, files in os.walk(include_dir):
         headers += [os.path.join(root, f) for f in files if f.endswith(".h")]
@@ -108,7 +111,8 @@ def promised(include_dir, clang):
     try:
         dump = subprocess.run(
             [clang, "-std=c++20", "-D_GNU_SOURCE", "-D_FILE_OFFSET_BITS=64", "-I", include_dir,
-             "-fsyntax-only", "-Xclang", "-ast-dump=json", unit.name],
+             "-fsyntax-only", "-Xclang", "-ast-dump=json", unit.name]
+            + (["--target=" + target] if target else []),
             check=True, capture_output=True).stdout
     finally:
         os.unlink(unit.name)
@@ -144,9 +148,10 @@ def main():
     ap.add_argument("--include", required=True)
     ap.add_argument("--library")
     ap.add_argument("--clang", default="clang++")
+    ap.add_argument("--target")
     ap.add_argument("--list", action="store_true")
     args = ap.parse_args()
-    want = promised(args.include, args.clang)
+    want = promised(args.include, args.clang, args.target)
     if args.list:
         print("\n".join(sorted(want)))
         return 0
