@@ -67,8 +67,8 @@ PISNP_API int psNlsInitOldConverters();
 PISNP_API const unsigned short* nlsGetUCSTable(int cp);
 // inLen bytes of code page cp to native 16-bit units (no terminator); *outBytes counts the bytes
 // written. 0; -1 without a table; -2 at an unmapped byte (what came before stays).
-PISNP_API int nlsLocalToUcs(int cp, char* in, unsigned long inLen, char* out,
-                            unsigned long outLen, unsigned long* outBytes);
+PISNP_API int nlsLocalToUcs(int cp, char* in, unsigned long inLen, char* out, unsigned long outLen,
+                            unsigned long* outBytes);
 // inBytes / 2 native 16-bit units to code page cp, terminated; out needs inBytes / 2 + 1 bytes.
 // 0; -1 without a table; -2 at a character the code page lacks.
 PISNP_API int nlsUcsToLocal(int cp, char* in, unsigned long inBytes, char* out,

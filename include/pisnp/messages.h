@@ -97,7 +97,7 @@ class PISNP_API nlsBuffer {
   public:
     static constexpr unsigned int INIT_SIZE_KB = 8;
 
-    nlsBuffer();                      // no block yet
+    nlsBuffer();                          // no block yet
     explicit nlsBuffer(unsigned int kb);  // max(kb, 8) KB, zero-filled
     virtual ~nlsBuffer();
     nlsBuffer(const nlsBuffer&) = delete;

@@ -55,8 +55,8 @@ int psNlsInit() {
 
 int psNlsTerm() {
     if (psNlsInfo == nullptr) return 0;
-    for (iconv_t cd : {psNlsInfo->toUcs2, psNlsInfo->fromUcs2, psNlsInfo->spare1,
-                       psNlsInfo->spare2, psNlsInfo->utf8ToLocal})
+    for (iconv_t cd : {psNlsInfo->toUcs2, psNlsInfo->fromUcs2, psNlsInfo->spare1, psNlsInfo->spare2,
+                       psNlsInfo->utf8ToLocal})
         if (usable(cd)) iconv_close(cd);
     ARC_FREE(psNlsInfo);
     psNlsInfo = nullptr;

@@ -106,8 +106,8 @@ void setDateFmt() {
         const char* fmt = localeText(D_FMT);
         Scan s = scanDate(fmt);
         separator = s.separator;
-        nlsCopy(date_fmt_str, s.accepted && std::strlen(fmt) < sizeof date_fmt_str ? fmt
-                                                                                   : kDefaultDate);
+        nlsCopy(date_fmt_str,
+                s.accepted && std::strlen(fmt) < sizeof date_fmt_str ? fmt : kDefaultDate);
     } else if (date_fmt < std::size(kFixed)) {
         nlsCopy(date_fmt_str, kFixed[date_fmt]);
     }
@@ -120,8 +120,8 @@ void setDateFmt(int fmt) {
 }
 
 void setTimeFmt() {
-    static constexpr const char* kFixed[] = {nullptr, "%H:%M:%S", "%H,%M,%S", "%H.%M.%S",
-                                             "%I:%M:%S%p", "%p%I:%M:%S"};
+    static constexpr const char* kFixed[] = {nullptr,    "%H:%M:%S",   "%H,%M,%S",
+                                             "%H.%M.%S", "%I:%M:%S%p", "%p%I:%M:%S"};
     am_str[0] = pm_str[0] = '\0';
     char separator = 0;
     if (time_fmt == 0) {
@@ -155,7 +155,7 @@ void setNumberFmt() {
         wchar_t thousands;
         char decimal;
     };
-    static constexpr Pair kFixed[] = {{0, 0},     {L',', '.'}, {L',', ','}, {L' ', ','},
+    static constexpr Pair kFixed[] = {{0, 0},      {L',', '.'}, {L',', ','}, {L' ', ','},
                                       {L' ', '.'}, {L'.', ','}, {L'\'', ','}};
     if (number_fmt >= 1 && number_fmt < std::size(kFixed)) {
         thousand_sep = kFixed[number_fmt].thousands;

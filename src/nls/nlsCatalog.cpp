@@ -1,6 +1,8 @@
 // The message catalogs: opening the American English and the localized catalog, reading and
 // decoding entries, and the two caches of decoded records.
+#include <dlfcn.h>
 #include <langinfo.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -11,6 +13,7 @@
 #include <iterator>
 
 #include "base/report.h"
+#include "base/sysCalls.h"
 #include "mem/checkedAlloc.h"
 #include "nls/nlsInternal.h"
 #include "pisnp/codesets.h"
@@ -53,8 +56,9 @@ constexpr LangRow lang2To5[] = {
     {"PT", "PT_BR"}, {"RU", "RU_RU"}, {"ZH", "ZH_CN"},
 };
 
+// An object that was never started holds null handles, a closed one -1.
 bool isOpen(nl_catd cat) {
-    return cat != kClosed;
+    return cat != kClosed && cat != nullptr;
 }
 
 bool converterOpen() {
@@ -115,11 +119,25 @@ bool joinPath(char* out, const char* dir, const char* lang, const char* file) {
     return true;
 }
 
-// Where the catalogs are when the caller names no directory: the client's installation
-// directory, which ARC_DIR overrides.
+// Where the catalogs are when the caller names no directory: ARC_DIR when it is set; else next to
+// the library itself when an English catalog lies there (a build tree, or a host that keeps the
+// library with its catalogs); else the data directory the library was installed with.
 const char* defaultDirectory() {
     const char* dir = std::getenv("ARC_DIR");
-    return dir != nullptr && *dir != '\0' ? dir : "/opt/kestra/bkp/client/ba/bin";
+    if (dir != nullptr && *dir != '\0') return dir;
+    static char own[kNlsDirMax];
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&defaultDirectory), &info) != 0 &&
+        info.dli_fname != nullptr) {
+        std::snprintf(own, sizeof own, "%s", info.dli_fname);
+        char* slash = std::strrchr(own, '/');
+        *(slash != nullptr ? slash : own) = '\0';
+        char probe[kPathLimit];
+        struct stat st;
+        if (joinPath(probe, own, "EN_US", kNlsCatalogFile) && pisnp::sys::stat(probe, &st) == 0)
+            return own;
+    }
+    return PISNP_DATA_DIR;
 }
 
 }  // namespace
@@ -244,8 +262,7 @@ nlsMsg* nlsDecodeEntry(const char* entry, unsigned int msgNum, EntryStatus* stat
     return m;
 }
 
-int nlsObject_t::openCat(const char* dsdir, const char* lang, const char* reposFile,
-                         void*& catP) {
+int nlsObject_t::openCat(const char* dsdir, const char* lang, const char* reposFile, void*& catP) {
     REPORT_TRACE(TR_NLS, "openCat(): dsdir '%s', lang '%s', reposFile '%s'\n", dsdir, lang,
                  reposFile);
     const char* file = *reposFile != '\0' ? reposFile : kNlsCatalogFile;
@@ -278,12 +295,12 @@ int nlsObject_t::openCat(const char* dsdir, const char* lang, const char* reposF
     if (char* dot = std::strchr(copy, '.')) {
         *dot = '\0';
     } else if (std::strlen(copy) == 2) {
-        const LangRow* row = std::find_if(std::begin(lang2To5), std::end(lang2To5),
-                                          [&](const LangRow& r) { return !std::strcmp(r.two, lang); });
+        const LangRow* row =
+            std::find_if(std::begin(lang2To5), std::end(lang2To5),
+                         [&](const LangRow& r) { return !std::strcmp(r.two, lang); });
         if (row == std::end(lang2To5)) {
-            REPORT_TRACE(TR_NLS,
-                         "Language specification \"%s\" not found, substituting US English\n",
-                         lang);
+            REPORT_TRACE(
+                TR_NLS, "Language specification \"%s\" not found, substituting US English\n", lang);
             std::snprintf(copy, size, "EN_US");
         } else {
             std::snprintf(copy, size, "%s", row->five);
@@ -301,8 +318,8 @@ int nlsObject_t::openCat(const char* dsdir, const char* lang, const char* reposF
     return 2;
 }
 
-int nlsObject_t::initMsgSys(char* reposName, char* reposFile, cliType_t clientType,
-                            int cacheSize, const char* dsDir, nlsReturnInfo_t* retInfo) {
+int nlsObject_t::initMsgSys(char* reposName, char* reposFile, cliType_t clientType, int cacheSize,
+                            const char* dsDir, nlsReturnInfo_t* retInfo) {
     if (dsDir == nullptr) dsDir = defaultDirectory();
     if ((reposName != nullptr && std::strlen(reposName) >= kPathLimit) ||
         std::strlen(dsDir) >= static_cast<size_t>(kNlsDirMax))
@@ -378,7 +395,8 @@ int nlsObject_t::initMsgSys(char* reposName, char* reposFile, cliType_t clientTy
     std::snprintf(arcLocale, sizeof arcLocale, "EN_US");
     if (retInfo != nullptr) std::snprintf(retInfo->name, sizeof retInfo->name, "EN_US");
     localCat = englishCat;
-    bool fits = std::strlen(dsDir) + std::strlen(Language) + 2 + std::strlen(localFile) < kPathLimit;
+    bool fits =
+        std::strlen(dsDir) + std::strlen(Language) + 2 + std::strlen(localFile) < kPathLimit;
     reportOwn(nlsSevWarning, kWarnNoRepository, fits ? repositoryShown() : "???");
     return 0;
 }
@@ -490,7 +508,8 @@ unsigned short nlsObject_t::ReadIndex(unsigned int msgNum, int english) {
     REPORT_TRACE(TR_NLS, "ReadIndex: msgNum %d indexOffset = %u\n", msgNum,
                  static_cast<unsigned>(offset));
     unsigned char bytes[2];
-    if (stream == nullptr || msgNum == 0 || std::fseek(stream, static_cast<long>(offset), SEEK_SET) != 0 ||
+    if (stream == nullptr || msgNum == 0 ||
+        std::fseek(stream, static_cast<long>(offset), SEEK_SET) != 0 ||
         std::fread(bytes, 1, 2, stream) != 2) {
         reportOwn(nlsSevError,
                   "ANS0105E Error trying to read index for message %u from repository '%s'.\n",

@@ -210,8 +210,7 @@ void formatInserts(nlsObject_t& obj, const BodyLayout& b, InsertArgs& args, cons
     }
 }
 
-void formatInserts(nlsObject_t& obj, const BodyLayout& b, InsertArgs& args,
-                   const wchar_t** slot) {
+void formatInserts(nlsObject_t& obj, const BodyLayout& b, InsertArgs& args, const wchar_t** slot) {
     auto* pos = reinterpret_cast<wchar_t*>(obj.insertScratch);
     size_t room = kScratchChars;
     for (int k = 0; k < b.slots; ++k) {
@@ -271,8 +270,7 @@ bool nlsBodyAcceptable(const char* body, size_t len) {
     return nlsParseCompiledBody(body, len, &layout);
 }
 
-int nlsInsertCompiled(nlsObject_t& obj, const BodyLayout& b, InsertArgs& args,
-                      nlsCharBuffer* out) {
+int nlsInsertCompiled(nlsObject_t& obj, const BodyLayout& b, InsertArgs& args, nlsCharBuffer* out) {
     const char* slot[kNlsMaxSlots];
     formatInserts(obj, b, args, slot);
     auto literal = [&](const char* seg) {

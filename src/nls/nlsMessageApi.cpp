@@ -223,8 +223,7 @@ int nlfprintf(FILE* stream, int msgNum, ...) {
 
 int nlGetMsgSev(int msgNum) {
     if (TR_NLS != 0 || TR_EXTRC_DETAIL != 0)
-        pisnp::report::trace(__FILE_NAME__, __LINE__, "Getting severity for message %d\n",
-                             msgNum);
+        pisnp::report::trace(__FILE_NAME__, __LINE__, "Getting severity for message %d\n", msgNum);
     NlsLock lock;
     if (!lock.held()) {
         REPORT_TRACE(TR_NLS, "Unable to acquire NLS mutex\n");

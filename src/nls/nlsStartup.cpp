@@ -126,9 +126,9 @@ void setNlsGlobalObjectMsgPrefix(char* prefix) {
     nlsCopy(gNlsObject.msgPrefix, prefix != nullptr ? prefix : "");
 }
 
-int NlinitSetup(char* reposName, char* reposFile, int cacheSize, char* dsDir,
-                cliType_t clientType, unsigned int dateFmt, unsigned int timeFmt,
-                unsigned int numberFmt, nlsReturnInfo_t* retInfo) {
+int NlinitSetup(char* reposName, char* reposFile, int cacheSize, char* dsDir, cliType_t clientType,
+                unsigned int dateFmt, unsigned int timeFmt, unsigned int numberFmt,
+                nlsReturnInfo_t* retInfo) {
     if (retInfo != nullptr) {
         retInfo->dateFmt = dateFmt;
         retInfo->timeFmt = timeFmt;
@@ -139,14 +139,14 @@ int NlinitSetup(char* reposName, char* reposFile, int cacheSize, char* dsDir,
     setNumberFmt(static_cast<int>(numberFmt));
     if (gNlsObject.initialised == 1) return 0;
     char defaultFile[] = "arcclientV3.cat";
-    return gNlsObject.initMsgSys(reposName,
-                                 reposFile != nullptr && *reposFile != '\0' ? reposFile : defaultFile,
-                                 clientType, cacheSize, dsDir, retInfo);
+    return gNlsObject.initMsgSys(
+        reposName, reposFile != nullptr && *reposFile != '\0' ? reposFile : defaultFile, clientType,
+        cacheSize, dsDir, retInfo);
 }
 
-int nlinit(char* reposName, int cacheSize, char* dsDir, cliType_t clientType,
-           unsigned int dateFmt, unsigned int timeFmt, unsigned int numberFmt,
-           nlsReturnInfo_t* retInfo, char* reposFile) {
+int nlinit(char* reposName, int cacheSize, char* dsDir, cliType_t clientType, unsigned int dateFmt,
+           unsigned int timeFmt, unsigned int numberFmt, nlsReturnInfo_t* retInfo,
+           char* reposFile) {
     if (reposName == nullptr || *reposName == '\0') return PISNP_RC_MSG_SYS_START_FAILED;
     logMsgCodepage = TEST_OEMLOGMSGS.on != 0 ? 1 : 0;
     msgReposCodepage = TEST_ANSINLSREPOS.on != 0 ? 0 : 2;
