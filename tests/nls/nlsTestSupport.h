@@ -61,8 +61,8 @@ class ClientDir {
     std::string path_;
 };
 
-// Sets LANG (null: unsets it) for one test and puts the C locale back afterwards. available()
-// is false when the machine lacks the locale.
+// Sets LANG (null: unsets it) and the locale for one test, and puts the C locale back
+// afterwards. available() is false when the machine lacks the locale.
 class LocaleScope {
   public:
     explicit LocaleScope(const char* lang) {
@@ -73,7 +73,7 @@ class LocaleScope {
         } else {
             unsetenv("LANG");
         }
-        std::setlocale(LC_ALL, "C");
+        if (!available_) std::setlocale(LC_ALL, "C");
         arcLocale[0] = '\0';
     }
     ~LocaleScope() {
