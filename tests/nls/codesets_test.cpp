@@ -36,9 +36,11 @@ TEST(CodePages, EveryMappedByteComesBackAndUnmappedOnesAreRefused) {
 }
 
 TEST(Ebcdic, TablesMapBackExceptTheirTwoDoublesAndKeepTheTwoControlBytes) {
-    for (int b = 0; b < 256; ++b)
-        if (b != 0xB4)  // goes to 0x15 as the newline does, and comes back as one
+    for (int b = 0; b < 256; ++b) {
+        if (b != 0xB4) {  // goes to 0x15 as the newline does, and comes back as one
             EXPECT_EQ(ebcdictoascii[asciitoebcdic[b]], b) << b;
+        }
+    }
     unsigned char text[] = {0xC1, 0x18, 0x19, 0x81};
     Cvt2ClientCS(22, text, sizeof text);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(text), 4),
