@@ -3,7 +3,7 @@
 # and the packages named as arguments (what one stage needs besides).
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-          libbenchmark-dev binutils util-linux procps python3 "$@")
+          libbenchmark-dev binutils util-linux procps python3 libc-bin locales "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -14,3 +14,12 @@ if ((${#missing[@]})); then
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# The locales the message tests run in; a test whose locale is missing skips and says why.
+for spec in de_DE:UTF-8:de_DE.UTF-8 de_DE:ISO-8859-1:de_DE.ISO-8859-1 en_US:UTF-8:en_US.UTF-8; do
+    IFS=: read -r input charset name <<<"$spec"
+    listed=$(sed 's/UTF-8/utf8/; s/ISO-8859-1/iso88591/' <<<"$name")  # as locale -a lists it
+    if ! locale -a 2>/dev/null | grep -qx "$listed"; then
+        localedef -i "$input" -f "$charset" "$name" || echo "locale $name could not be generated"
+    fi
+done

@@ -46,4 +46,10 @@ void messageIssued(int msgNum) {
     gHooks.messageIssued(msgNum);
 }
 
+int schedLine(char* text) {
+    if (gHooks.schedLine == nullptr) return 0;
+    ErrnoKeeper keep;
+    return gHooks.schedLine(text);
+}
+
 }  // namespace pisnp::report

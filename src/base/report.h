@@ -21,6 +21,8 @@ struct Hooks {
     int (*logLine)(char* text);
     // A numbered message has been issued: the process's return code follows it.
     void (*messageIssued)(int msgNum);
+    // A message text for the schedule log, written when the process runs in schedule mode.
+    int (*schedLine)(char* text);
 };
 
 // Replaces every hook at once; a null member turns that kind of report off.
@@ -31,6 +33,7 @@ void install(const Hooks& hooks);
                                        const char* fmt, ...);
 int logLine(char* text);
 void messageIssued(int msgNum);
+int schedLine(char* text);
 
 }  // namespace pisnp::report
 

@@ -1,5 +1,5 @@
-// Minimal date support until the date subsystem lands: the formats are the initial locale
-// formats ("%m/%d/%Y", "%H:%M:%S"), which the message system may later replace.
+// Minimal date support until the date subsystem lands: dates and times are formatted with the
+// locale's formats as the message system's start-up chose them.
 #include "base/sysCalls.h"
 #include "date/dateRecords.h"
 
@@ -59,13 +59,13 @@ int dateFmt(nfDate* date, char* dateText, char* timeText) {
     tm.tm_sec = date->second;
     tm.tm_isdst = 1;
     if (dateText != nullptr) {
-        size_t n = std::strftime(dateText, 15, "%m/%d/%Y", &tm);
+        size_t n = std::strftime(dateText, 15, date_fmt_str, &tm);
         if (n < 9) {
             dateText[n] = ' ';
             dateText[n + 1] = ' ';
             dateText[n + 2] = '\0';
         }
     }
-    if (timeText != nullptr && std::strftime(timeText, 15, "%H:%M:%S", &tm) == 0) *timeText = '\0';
+    if (timeText != nullptr && std::strftime(timeText, 15, time_fmt_str, &tm) == 0) *timeText = '\0';
     return 0;
 }

@@ -22,11 +22,11 @@ int codeOf(int msgNum) {
         return 4;
     if (msgNum == 9999) return 12;
     switch (nlGetMsgSev(msgNum)) {
-        case kSevWarning:
+        case nlsSevWarning:
             return 8;
-        case kSevK:
-        case kSevError:
-        case kSevSevere:
+        case nlsSevK:
+        case nlsSevError:
+        case nlsSevSevere:
             return 12;
         default:
             return 0;

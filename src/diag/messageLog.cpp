@@ -16,7 +16,7 @@ int nlLogvsprintf(char*& out, int msgNum, va_list args) {
     unsigned char sev = 0;
     nlVmessageSev(out, msgNum, args, &sev);
     if (out == nullptr) return 0;
-    if (sev >= kSevWarning) LogMsg(out);
+    if (sev >= nlsSevWarning) LogMsg(out);
     return static_cast<int>(std::strlen(out));
 }
 
@@ -26,6 +26,6 @@ char* nlLogMessage(char*& out, int msgNum, ...) {
     va_start(args, msgNum);
     nlVmessageSev(out, msgNum, args, &sev);
     va_end(args);
-    if (out != nullptr && sev >= kSevWarning) LogMsg(out);
+    if (out != nullptr && sev >= nlsSevWarning) LogMsg(out);
     return out;
 }

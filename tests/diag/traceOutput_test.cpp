@@ -58,7 +58,7 @@ TEST_F(TraceOutputTest, PrefixWithTimestampPidAndSourceReadsAsDocumented) {
     std::string path = beginPlain("-ALL GENERAL PID");
     TRACE_VA<char>(TR_GENERAL, "traceOutput_test.cpp", 42, "value %d\n", 7);
     std::regex layout(
-        R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3} \[\d{6,}\] : traceOutput_test.cpp\(  42\): value 7\n)");
+        R"(\d\d/\d\d/\d\d(\d\d)? +\d\d:\d\d:\d\d\.\d{3} \[\d{6,}\] : traceOutput_test.cpp\(  42\): value 7\n)");
     std::string line = body(path);
     EXPECT_TRUE(std::regex_match(line, layout)) << line;
     char pid[32];

@@ -15,6 +15,7 @@
 
 #include "diag/traceInternal.h"
 #include "pisnp/trace.h"
+#include "support/messageSystem.h"
 
 namespace trace_test {
 
@@ -58,6 +59,7 @@ inline void tidProc(char* banner, char* tidText) {
 class TraceTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        ASSERT_TRUE(pisnp_test::startMessages()) << "no catalogs in " << pisnp_test::catalogDir();
         new_TraceObject(ctCLBackup, static_cast<unsigned long>(pthread_self()), tidProc);
     }
     void TearDown() override {

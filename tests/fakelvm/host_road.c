@@ -495,7 +495,7 @@ int main(int argc, char** argv) {
     host.services.ops = &hostOps;
     host.services.traceOn = 1;
     host.services.options = &hostOptions;
-    strcpy(hostOptions.msgRepository, "hostmessages.cat");
+    strcpy(hostOptions.msgRepository, "arcclientV3.cat");
 
     piAppInfo_t info;
     memset(&info, 0, sizeof info);

@@ -58,8 +58,8 @@ static void setUpHost(void) {
     host.services.ops = &hostOps;
     host.services.traceOn = 1;
     host.services.options = &hostOptions;
-    strcpy(hostOptions.msgRepository, "hostmessages.cat");
-    strcpy(hostOptions.clientDir, "/opt/host/bin");
+    /* No client directory: the library finds the catalogs next to itself. */
+    strcpy(hostOptions.msgRepository, "arcclientV3.cat");
 }
 
 /* ---- the library's side ---- */

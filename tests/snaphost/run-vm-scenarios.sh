@@ -8,10 +8,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=${1:?usage: run-vm-scenarios.sh BUILD_DIR [run-vm.sh options...]}
 shift
-for f in "$build/libPiSNP.so" "$build/tools/snaphost" "$build/tests/snaphost/rawhost"; do
+for f in "$build/libPiSNP.so" "$build/tools/snaphost" "$build/tests/snaphost/rawhost" \
+    "$build/EN_US/arcclientV3.cat"; do
     [ -f "$f" ] || { echo "run-vm-scenarios.sh: $f is missing; build first" >&2; exit 2; }
 done
 exec bash "$root/tests/lvm-vm/run-vm.sh" \
     --add "$build/libPiSNP.so" --add "$build/tools/snaphost" \
     --add "$build/tests/snaphost/rawhost" --add "$here/vm-common.sh:/usr/local/share/lvm-vm/" \
+    --add "$build/EN_US/arcclientV3.cat:/usr/local/lib/EN_US/" \
     "$@"

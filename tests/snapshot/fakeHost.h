@@ -37,7 +37,7 @@ class FakeHost {
         services_.traceOn = 1;
         services_.options = &options_;
         std::snprintf(options_.msgRepository, sizeof options_.msgRepository, "%s",
-                      "hostmessages.cat");
+                      "arcclientV3.cat");
         previous_ = sharedUtilP;
         sharedUtilP = &services_;
     }

@@ -4,13 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "fakeHost.h"
+#include "pisnp/messages.h"
 #include "pisnp/snapshotProvider.h"
 #include "pisnp/snapshotRegistry.h"
 #include "support/allocTracker.h"
 #include "support/fakeClock.h"
+#include "support/messageSystem.h"
 
 namespace {
 
@@ -22,7 +25,8 @@ class PluginEntry : public ::testing::Test {
     void SetUp() override {
         piAppInfo_t info{};
         ASSERT_EQ(piQueryApp(nullptr, &info), 0);
-        std::strcpy(host.options().clientDir, "/opt/host");
+        std::snprintf(host.options().clientDir, sizeof host.options().clientDir, "%s",
+                      pisnp_test::catalogDir().c_str());
     }
     void TearDown() override {
         piTerminate();
@@ -62,13 +66,17 @@ TEST_F(PluginEntry, HostWithoutOptionsCannotStartMessages) {
 }
 
 TEST_F(PluginEntry, RunningOutOfMemoryAtStartUp) {
-    int noRegistry = 0, noProvider = 0, notRegistered = 0;
+    // The converters are opened once per process; the sweep starts after that.
+    ASSERT_EQ(start(), 0);
+    piTerminate();
+    int noRegistry = 0, noProvider = 0, notRegistered = 0, messagesDegraded = 0;
     pisnp_test::sweepAllocationFailures(
         [&] {
             int rc = start();
             bool registered = DssGlobalData::gdGetSnapshotInstanceByListLocation(0) != nullptr;
             // Tear-down must work from whatever state the failure left.
             EXPECT_EQ(piTerminate(), 0);
+            destroyNlsGlobalObject();  // what the message object keeps until its next start
             return std::make_pair(rc, registered);
         },
         [&](std::pair<int, bool> r, bool injected, AllocTracker& tracker) {
@@ -78,9 +86,10 @@ TEST_F(PluginEntry, RunningOutOfMemoryAtStartUp) {
             } else if (r.first == 102) {
                 ++noRegistry;
                 EXPECT_FALSE(r.second);
+            } else if (r.first == 0 && r.second) {
+                ++messagesDegraded;  // a converter or a remembered name went missing
             } else if (r.first == 0) {
                 ++noProvider;  // the library runs on without a start-up provider
-                EXPECT_FALSE(r.second);
                 EXPECT_TRUE(host.traced("createSnapProvider(): No more memory\n"));
             } else {
                 ++notRegistered;
@@ -92,6 +101,7 @@ TEST_F(PluginEntry, RunningOutOfMemoryAtStartUp) {
     EXPECT_EQ(noRegistry, 4) << "registry, its list, the repository and directory copies";
     EXPECT_EQ(noProvider, 1);
     EXPECT_EQ(notRegistered, 1);
+    EXPECT_GE(messagesDegraded, 2) << "the converter record and the repository name";
 }
 
 }  // namespace

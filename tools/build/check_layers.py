@@ -24,7 +24,7 @@ PUBLIC = {
     "pisnp/processes.h": "os", "pisnp/files.h": "os", "pisnp/keyboard.h": "os",
     "pisnp/errors.h": "os",
     "pisnp/dates.h": "date", "pisnp/timers.h": "date",
-    "pisnp/messages.h": "nls",
+    "pisnp/messages.h": "nls", "pisnp/codesets.h": "nls",
     "pisnp/trace.h": "diag", "pisnp/traceClasses.h": "diag", "pisnp/logs.h": "diag",
     "bkpSnapVolumeList.h": "snapshot", "piPlugin.h": "snapshot", "bkpSnapshot.h": "snapshot",
     "pisnp/plugin.h": "snapshot", "pisnp/snapshotProvider.h": "snapshot",
