@@ -52,4 +52,24 @@ int schedLine(char* text) {
     return gHooks.schedLine(text);
 }
 
+int message(const char* file, unsigned line, unsigned msgNum, ...) {
+    if (gHooks.message == nullptr) return 0;
+    ErrnoKeeper keep;
+    va_list args;
+    va_start(args, msgNum);
+    int rc = gHooks.message(file, line, msgNum, args);
+    va_end(args);
+    return rc;
+}
+
+int messageLog(const char* file, unsigned line, unsigned char classFlag, unsigned msgNum, ...) {
+    if (gHooks.messageLog == nullptr) return 0;
+    ErrnoKeeper keep;
+    va_list args;
+    va_start(args, msgNum);
+    int rc = gHooks.messageLog(file, line, classFlag, msgNum, args);
+    va_end(args);
+    return rc;
+}
+
 }  // namespace pisnp::report
