@@ -14,6 +14,10 @@ void install(const Hooks& hooks) {
     gHooks = hooks;
 }
 
+Hooks installed() {
+    return gHooks;
+}
+
 int trace(const char* file, unsigned line, const char* fmt, ...) {
     if (gHooks.trace == nullptr) return 0;
     ErrnoKeeper keep;

@@ -32,6 +32,8 @@ struct Hooks {
 
 // Replaces every hook at once; a null member turns that kind of report off.
 void install(const Hooks& hooks);
+// The hooks in place, for a test that replaces one and puts them back.
+Hooks installed();
 
 [[gnu::format(printf, 3, 4)]] int trace(const char* file, unsigned line, const char* fmt, ...);
 [[gnu::format(printf, 4, 5)]] int diag(const char* file, unsigned line, unsigned char classFlag,
