@@ -6,23 +6,25 @@
 // current run (A's on ties), takes the rest of a run from one list in one go when the other
 // list's head would break it, and starts a new output run with the smaller head when both would.
 //
-// Two things make this fast without changing which order comes out:
-//  - The merge deals its output straight into the next pass's two lists: the places where its
-//    output descends are exactly where the next split would switch lists, and the merge already
-//    knows them.
+// What makes it fast without changing which order comes out:
+//  - A pass deals its output straight into the next pass's two lists: the places where its
+//    output descends are exactly where the next split would switch lists, and it knows them.
 //  - Within a run, each item is known not to be less than the one before it, so the merge need
 //    not compare them again. The dealing marks in the lowest bit of a link where one run of a
 //    list ends and the next begins (records hold a pointer, so that bit is free); only there must
 //    the merge compare an item with its predecessor. A finished chain carries no marks.
-// A chain in descending order is reversed straight after the first split. The result assumes a
-// consistent compare function (one that orders the records); with any other the sort still ends
-// and leaves a permutation of the chain.
+//  - The passes run together: each merges what the pass before it has just dealt, while the
+//    items are still in the processor's caches, instead of walking the whole chain once per pass.
+//  - A chain in strictly descending order is reversed in one walk.
+// The order assumes a consistent compare function (one that orders the records); with any other
+// the sort still ends and leaves a permutation of the chain.
 //
 // The test flag SORTWHILELOOP once chose between two forms of the run-taking loop that give
 // the same order; this one serves both settings.
 #include "pisnp/handleLists.h"
 
 #include <cstdint>
+#include <new>
 
 namespace {
 
@@ -33,6 +35,9 @@ struct Rec {
 constexpr uintptr_t kRunStart = 1;
 // Enough for any chain: with a consistent compare function each pass halves the runs.
 constexpr int kMaxPasses = 100;
+// Items the first pass deals before the later passes catch up: their working set stays small
+// enough for the processor's caches.
+constexpr int kSplitBudget = 2048;
 
 Rec* unmarked(Rec* link) {
     return reinterpret_cast<Rec*>(reinterpret_cast<uintptr_t>(link) & ~kRunStart);
@@ -44,33 +49,19 @@ Rec* markedAsRunStart(Rec* r) {
     return reinterpret_cast<Rec*>(reinterpret_cast<uintptr_t>(r) | kRunStart);
 }
 
-class Sorter {
+// Either stage's output: the runs it produces, dealt alternately to two lists.
+class Stage {
   public:
-    Sorter(llSortCompare_t compare, const void* context) : compare_(compare), context_(context) {}
+    Rec* first_[2] = {nullptr, nullptr};
+    Rec* last_[2] = {nullptr, nullptr};
+    bool done_ = false;  // both lists are complete and terminated
 
-    Rec* sort(Rec* head, Rec*& tail) {
-        if (head == nullptr || head->next == nullptr) {
-            tail = head;
-            return head;
-        }
-        bool descending = split(head);
-        if (descending) return reverse(tail);
-        for (int pass = 0; first_[1] != nullptr && pass < kMaxPasses; ++pass) merge();
-        if (first_[1] != nullptr) return flatten(tail);
-        tail = last_[0];
-        return first_[0];
-    }
+  protected:
+    Stage(llSortCompare_t compare, const void* context) : compare_(compare), context_(context) {}
 
-  private:
     bool greater(const Rec* a, const Rec* b) const { return compare_(a, b, context_) > 0; }
     bool less(const Rec* a, const Rec* b) const { return compare_(a, b, context_) < 0; }
 
-    // The dealing: appends to the current list; a descent switches lists first.
-    void reset() {
-        first_[0] = first_[1] = last_[0] = last_[1] = nullptr;
-        current_ = 0;
-        runStart_ = false;
-    }
     void append(Rec* r) {
         if (first_[current_] == nullptr)
             first_[current_] = r;
@@ -79,131 +70,229 @@ class Sorter {
         last_[current_] = r;
         runStart_ = false;
     }
+    // The next item starts a new run, in the other list.
     void descent() {
         current_ ^= 1;
         runStart_ = true;
     }
-    void terminate() {
+    void finish() {
         if (last_[0] != nullptr) last_[0]->next = nullptr;
         if (last_[1] != nullptr) last_[1]->next = nullptr;
+        done_ = true;
     }
 
-    // First pass: deals the chain's runs; true when every item was less than the one before.
-    bool split(Rec* head) {
-        reset();
+  private:
+    llSortCompare_t compare_;
+    const void* context_;
+    int current_ = 0;
+    bool runStart_ = false;
+};
+
+// The first pass: deals the chain's runs, a few items at a time.
+class Split : public Stage {
+  public:
+    Split(Rec* head, llSortCompare_t compare, const void* context)
+        : Stage(compare, context), prev_(head), next_(head->next) {
         append(head);
-        bool allDescending = true;
-        Rec* prev = head;
-        for (Rec* x = head->next; x != nullptr;) {
-            Rec* next = x->next;
-            if (greater(prev, x))
-                descent();
-            else
-                allDescending = false;
+    }
+
+    void run(int budget) {
+        Split copy = *this;
+        copy.step(budget);
+        *this = copy;
+    }
+
+  private:
+    void step(int budget) {
+        for (; budget > 0 && next_ != nullptr; --budget) {
+            Rec* x = next_;
+            next_ = x->next;
+            if (greater(prev_, x)) descent();
             append(x);
-            prev = x;
-            x = next;
+            prev_ = x;
         }
-        terminate();
-        return allDescending;
+        if (next_ == nullptr && !done_) finish();
     }
 
-    // The chain alternated between the lists, one item at a time; its reverse is sorted.
-    Rec* reverse(Rec*& tail) {
-        Rec* a = first_[0];
-        Rec* b = first_[1];
-        tail = a;
-        Rec* out = nullptr;
-        for (int from = 0; a != nullptr || b != nullptr; from ^= 1) {
-            Rec*& src = from == 0 ? a : b;
-            Rec* r = src;
-            src = unmarked(r->next);
-            r->next = out;
-            out = r;
-        }
-        return out;
+    Rec* prev_;
+    Rec* next_;
+};
+
+// A later pass: merges the two lists of the stage before it while that stage still deals them,
+// so that it reads items soon after they were written. It only takes an item whose link the
+// stage before will not write again (one that is not the last of its list, unless that stage
+// is done); until then it waits, and resumes where it stopped.
+class Merge : public Stage {
+  public:
+    Merge(const Stage* in, llSortCompare_t compare, const void* context)
+        : Stage(compare, context), in_(in), heads_{in->first_[0], in->first_[1]} {}
+
+    // Works on a copy that the compiler can hold in registers: stores through the records'
+    // links could otherwise alias the object's own pointers.
+    void run() {
+        Merge copy = *this;
+        copy.step();
+        *this = copy;
     }
 
-    // Takes the head of list x and appends it; tells whether the new head is known to continue
-    // the run of the item taken.
-    bool take(Rec** heads, int x) {
-        Rec* r = heads[x];
+  private:
+    enum Phase { kFirst, kMerge, kRun, kRest, kDone };
+
+    void step() {
+        for (;;) {
+            switch (phase_) {
+                case kFirst: {
+                    int x = smaller();
+                    if (!takeable(x)) return;
+                    x_ = x;
+                    known_ = take(x);
+                    phase_ = kMerge;
+                    break;
+                }
+                // Here the head of list x_ ^ 1 is not less than the output's last item.
+                case kMerge: {
+                    int y = x_ ^ 1;
+                    if (heads_[x_] == nullptr) {
+                        rest_ = y;
+                        phase_ = kRest;
+                    } else if (continues(x_, known_)) {
+                        int x = smaller();
+                        if (!takeable(x)) return;
+                        x_ = x;
+                        known_ = take(x);
+                    } else {
+                        // x_'s head would break the output's run, y's continues it: take the
+                        // rest of y's run.
+                        if (!takeable(y)) return;
+                        known_ = take(y);
+                        phase_ = kRun;
+                    }
+                    break;
+                }
+                case kRun: {
+                    int y = x_ ^ 1;
+                    if (heads_[y] != nullptr && continues(y, known_)) {
+                        if (!takeable(y)) return;
+                        known_ = take(y);
+                    } else if (heads_[y] == nullptr) {
+                        rest_ = x_;
+                        descent();
+                        phase_ = kRest;
+                    } else {
+                        // Both heads are less than the last item: the smaller starts a new run.
+                        int x = smaller();
+                        if (!takeable(x)) return;
+                        descent();
+                        x_ = x;
+                        known_ = take(x);
+                        phase_ = kMerge;
+                    }
+                    break;
+                }
+                case kRest: {
+                    for (Rec* r = heads_[rest_]; r != nullptr; r = heads_[rest_]) {
+                        if (!takeable(rest_)) return;
+                        Rec* link = r->next;
+                        heads_[rest_] = unmarked(link);
+                        append(r);
+                        if (heads_[rest_] != nullptr && startsRun(link) &&
+                            greater(r, heads_[rest_]))
+                            descent();
+                    }
+                    finish();
+                    phase_ = kDone;
+                    return;
+                }
+                case kDone:
+                    return;
+            }
+        }
+    }
+
+    bool takeable(int x) const { return heads_[x] != in_->last_[x] || in_->done_; }
+    // Appends the head of list x; tells whether the new head is known to continue its run.
+    bool take(int x) {
+        Rec* r = heads_[x];
         Rec* link = r->next;
-        heads[x] = unmarked(link);
+        heads_[x] = unmarked(link);
         append(r);
         lastTaken_ = r;
         return !startsRun(link);
     }
     // Whether list x's head continues the run of the item just taken from it.
-    bool continues(Rec** heads, int x, bool known) const {
-        return known || !less(heads[x], lastTaken_);
-    }
-    int smaller(Rec** heads) const { return greater(heads[0], heads[1]) ? 1 : 0; }
+    bool continues(int x, bool known) const { return known || !less(heads_[x], lastTaken_); }
+    // The list with the smaller head, A on ties.
+    int smaller() const { return greater(heads_[0], heads_[1]) ? 1 : 0; }
 
-    // Deals the rest of a list whose head does not break the output's run (or, after
-    // descended, starts a new one).
-    void dealRest(Rec* r, bool descended) {
-        if (descended) descent();
-        while (r != nullptr) {
-            Rec* link = r->next;
-            Rec* next = unmarked(link);
-            append(r);
-            if (next != nullptr && startsRun(link) && greater(r, next)) descent();
-            r = next;
-        }
-    }
-
-    void merge() {
-        Rec* heads[2] = {first_[0], first_[1]};
-        reset();
-        int x = smaller(heads);
-        bool known = take(heads, x);
-        for (;;) {
-            int y = x ^ 1;
-            // Here the head of y is not less than the output's last item.
-            if (heads[x] == nullptr) {
-                dealRest(heads[y], false);
-                break;
-            }
-            if (continues(heads, x, known)) {
-                x = smaller(heads);
-                known = take(heads, x);
-                continue;
-            }
-            // x's head would break the run, y's head continues it: take y's run.
-            do {
-                known = take(heads, y);
-            } while (heads[y] != nullptr && continues(heads, y, known));
-            if (heads[y] == nullptr) {
-                dealRest(heads[x], true);
-                break;
-            }
-            // Both heads are less than the last item: the smaller one starts a new run.
-            descent();
-            x = smaller(heads);
-            known = take(heads, x);
-        }
-        terminate();
-    }
-
-    // Only for a compare function that never settles: one chain, without marks.
-    Rec* flatten(Rec*& tail) {
-        last_[0]->next = first_[1];
-        for (Rec* r = first_[0]; r != nullptr; r = r->next) {
-            r->next = unmarked(r->next);
-            tail = r;
-        }
-        return first_[0];
-    }
-
-    llSortCompare_t compare_;
-    const void* context_;
-    Rec* first_[2] = {nullptr, nullptr};
-    Rec* last_[2] = {nullptr, nullptr};
+    const Stage* in_;
+    Rec* heads_[2];
     Rec* lastTaken_ = nullptr;
-    int current_ = 0;
-    bool runStart_ = false;
+    Phase phase_ = kFirst;
+    int x_ = 0;
+    int rest_ = 0;
+    bool known_ = false;
 };
+
+// A chain in strictly descending order, reversed in one walk; null, with the chain as it was,
+// for any other.
+Rec* reversedIfDescending(Rec* head, Rec*& tail, llSortCompare_t compare, const void* context) {
+    Rec* out = nullptr;
+    for (Rec* r = head;;) {
+        Rec* next = r->next;
+        r->next = out;
+        out = r;
+        if (next == nullptr) {
+            tail = head;
+            return out;
+        }
+        if (compare(r, next, context) <= 0) {
+            while (out != nullptr) {
+                Rec* back = out->next;
+                out->next = next;
+                next = out;
+                out = back;
+            }
+            return nullptr;
+        }
+        r = next;
+    }
+}
+
+// Only for a compare function that never settles: one chain, without marks.
+Rec* flatten(Stage& s, Rec*& tail) {
+    s.last_[0]->next = s.first_[1];
+    for (Rec* r = s.first_[0]; r != nullptr; r = r->next) {
+        r->next = unmarked(r->next);
+        tail = r;
+    }
+    return s.first_[0];
+}
+
+Rec* sortChain(Rec* head, Rec*& tail, llSortCompare_t compare, const void* context) {
+    if (head == nullptr || head->next == nullptr) {
+        tail = head;
+        return head;
+    }
+    if (Rec* reversed = reversedIfDescending(head, tail, compare, context)) return reversed;
+    Split split(head, compare, context);
+    // The stages live on the stack, constructed as they are needed.
+    alignas(Merge) unsigned char storage[kMaxPasses][sizeof(Merge)];
+    auto merge = [&storage](int i) { return std::launder(reinterpret_cast<Merge*>(storage[i])); };
+    int merges = 0;
+    for (;;) {
+        split.run(kSplitBudget);
+        for (int i = 0; i < merges; ++i) merge(i)->run();
+        Stage* last = merges == 0 ? static_cast<Stage*>(&split) : merge(merges - 1);
+        if (last->first_[1] != nullptr && merges < kMaxPasses) {
+            new (storage[merges]) Merge(last, compare, context);
+            ++merges;
+        } else if (last->done_) {
+            if (last->first_[1] != nullptr) return flatten(*last, tail);
+            tail = last->last_[0];
+            return last->first_[0];
+        }
+    }
+}
 
 }  // namespace
 
@@ -215,7 +304,7 @@ void* sortBinMerge(void* head, void*& tail, llSortCompare_t compare, const void*
         return head;
     }
     Rec* last = nullptr;
-    Rec* first = Sorter(compare, context).sort(static_cast<Rec*>(head), last);
+    Rec* first = sortChain(static_cast<Rec*>(head), last, compare, context);
     tail = last;
     return first;
 }
