@@ -100,12 +100,6 @@ std::vector<int> keys(Shape shape, size_t n, std::mt19937& rng) {
     return k;
 }
 
-bool ascending(const std::vector<int>& keys, const std::vector<int>& order) {
-    for (size_t i = 1; i < order.size(); ++i)
-        if (keys[order[i - 1]] > keys[order[i]]) return false;
-    return true;
-}
-
 TEST(SortBinMerge, SameOrderAsTheStepByStepMergeForEveryShape) {
     std::mt19937 rng(3);
     for (Shape shape :
@@ -114,14 +108,10 @@ TEST(SortBinMerge, SameOrderAsTheStepByStepMergeForEveryShape) {
             std::vector<int> k = keys(shape, n, rng);
             std::vector<int> order = sorted(k);
             ASSERT_EQ(order, referenceOrder(k)) << shape << " " << n;
-            ASSERT_TRUE(ascending(k, order)) << shape << " " << n;
+            ASSERT_TRUE(std::ranges::is_sorted(order, {}, [&k](int i) { return k[i]; }))
+                << shape << " " << n;
         }
     }
-    // Without a compare function the chain stays as it is.
-    Rec b{nullptr, 1, 1}, a{&b, 2, 0};
-    void* tail = nullptr;
-    EXPECT_EQ(sortBinMerge(&a, tail, nullptr, nullptr), &a);
-    EXPECT_EQ(tail, &b);
 }
 
 // A million nodes (random keys: the benchmark's million): sorted, nothing lost, and equal keys in
@@ -133,7 +123,7 @@ TEST(SortBinMerge, MillionNodes) {
         std::vector<int> k = keys(shape, kN, rng);
         std::vector<int> order = sorted(k);
         ASSERT_EQ(order.size(), kN);
-        ASSERT_TRUE(ascending(k, order)) << shape;
+        ASSERT_TRUE(std::ranges::is_sorted(order, {}, [&k](int i) { return k[i]; })) << shape;
         if (shape == kAscending || shape == kEqual) {
             for (size_t i = 0; i < kN; ++i) ASSERT_EQ(order[i], int(i)) << shape;
         } else {
