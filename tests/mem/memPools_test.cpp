@@ -180,6 +180,12 @@ TEST_F(Pools, UnknownHandlesAreRefused) {
     ARCP_DESTROY(7);
     ARCP_DESTROY(0);
     EXPECT_EQ(catcher.nums, (std::vector<unsigned>{21153, 21153}));
+}
+
+// Other calls take a bad handle for the caller's programming error.
+TEST(PoolsDeathTest, BadHandlesStopOnTheirAssertion) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    mpPoolInit();
     mpHandle pool = ARCP_CREATE(2);
     ARCP_DESTROY(pool);
     EXPECT_DEBUG_DEATH(mpAlloc(pool, 8), "poolP->incSize > 0");
