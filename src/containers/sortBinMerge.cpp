@@ -19,8 +19,8 @@
 // The order assumes a consistent compare function (one that orders the records); with any other
 // the sort still ends and leaves a permutation of the chain.
 //
-// The test flag SORTWHILELOOP once chose between two forms of the run-taking loop that give
-// the same order; this one serves both settings.
+// The test flag SORTWHILELOOP selects a form of the run-taking loop; every form gives the same
+// order, so this one serves both settings.
 #include "pisnp/handleLists.h"
 
 #include <cstdint>
