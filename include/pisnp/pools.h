@@ -42,7 +42,7 @@ PISNP_API mpHandle arcpCreate(size_t sizeKB, const char* file, unsigned int line
 // Frees all memory of the pool; an unknown handle is only reported on the trace.
 PISNP_API void arcpDestroy(mpHandle handle, const char* file, unsigned int line);
 
-// A piece of size bytes (size taken as a 32-bit signed number), or null.
+// A piece of size bytes, or null; 0 and sizes beyond 31 bits are refused.
 PISNP_API void* mpAlloc(mpHandle handle, size_t size);
 // A copy of s in pool memory, or null. An empty s gives a shared constant empty string that is
 // not pool memory and must not be written.

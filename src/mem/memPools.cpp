@@ -50,8 +50,9 @@ struct BufHead {
 };
 static_assert(sizeof(BufHead) == kHeaderSize);
 
-// A pool's blocks in ascending order of free space, the sentinel first. Its storage comes from
-// the checked allocator, so that running out of memory here shows like everywhere else.
+// A pool's blocks in ascending order of free space, the sentinel first; a block just made is
+// appended as it is. The storage comes from the checked allocator, so that running out of memory
+// here shows like everywhere else.
 struct BlockVector {
     BufHead** items;
     int count;
@@ -468,7 +469,8 @@ void* mpAlloc(mpHandle handle, size_t size) {
     PoolLock lock;
     PEntry* entry = liveEntry(handle);
     if (entry == nullptr) return nullptr;
-    auto req = static_cast<int32_t>(size);
+    // A size beyond 31 bits is refused like a negative one, never cut down to a smaller piece.
+    int32_t req = size > INT32_MAX ? -1 : static_cast<int32_t>(size);
     if (req <= 0) {
         lock.beforeCallout();
         report::messageLog(__FILE_NAME__, __LINE__, TR_MEMORY, kMsgBadSize, handle);
