@@ -14,6 +14,10 @@ void install(const Hooks& hooks) {
     gHooks = hooks;
 }
 
+Hooks installed() {
+    return gHooks;
+}
+
 int trace(const char* file, unsigned line, const char* fmt, ...) {
     if (gHooks.trace == nullptr) return 0;
     ErrnoKeeper keep;
@@ -50,6 +54,26 @@ int schedLine(char* text) {
     if (gHooks.schedLine == nullptr) return 0;
     ErrnoKeeper keep;
     return gHooks.schedLine(text);
+}
+
+int message(const char* file, unsigned line, unsigned msgNum, ...) {
+    if (gHooks.message == nullptr) return 0;
+    ErrnoKeeper keep;
+    va_list args;
+    va_start(args, msgNum);
+    int rc = gHooks.message(file, line, msgNum, args);
+    va_end(args);
+    return rc;
+}
+
+int messageLog(const char* file, unsigned line, unsigned char classFlag, unsigned msgNum, ...) {
+    if (gHooks.messageLog == nullptr) return 0;
+    ErrnoKeeper keep;
+    va_list args;
+    va_start(args, msgNum);
+    int rc = gHooks.messageLog(file, line, classFlag, msgNum, args);
+    va_end(args);
+    return rc;
 }
 
 }  // namespace pisnp::report

@@ -23,10 +23,17 @@ struct Hooks {
     void (*messageIssued)(int msgNum);
     // A message text for the schedule log, written when the process runs in schedule mode.
     int (*schedLine)(char* text);
+    // A numbered catalog message with its inserts: on the trace, or (with a class flag) to the
+    // error log and, as the flag asks, the trace.
+    int (*message)(const char* file, unsigned line, unsigned msgNum, va_list inserts);
+    int (*messageLog)(const char* file, unsigned line, unsigned char classFlag, unsigned msgNum,
+                      va_list inserts);
 };
 
 // Replaces every hook at once; a null member turns that kind of report off.
 void install(const Hooks& hooks);
+// The hooks in place, for a test that replaces one and puts them back.
+Hooks installed();
 
 [[gnu::format(printf, 3, 4)]] int trace(const char* file, unsigned line, const char* fmt, ...);
 [[gnu::format(printf, 4, 5)]] int diag(const char* file, unsigned line, unsigned char classFlag,
@@ -34,6 +41,8 @@ void install(const Hooks& hooks);
 int logLine(char* text);
 void messageIssued(int msgNum);
 int schedLine(char* text);
+int message(const char* file, unsigned line, unsigned msgNum, ...);
+int messageLog(const char* file, unsigned line, unsigned char classFlag, unsigned msgNum, ...);
 
 }  // namespace pisnp::report
 

@@ -25,7 +25,8 @@ constexpr Table kReal = {
     realGettimeofday, ::time,     ::clock_gettime, ::sleep,   ::select,    realOpen,
     ::close,          ::read,     ::write,         ::stat,    ::lstat,     ::unlink,
     ::rename,         ::mkostemp, realFopen,       ::fdopen,  std::fwrite, std::fflush,
-    std::fclose,      ::fork,     realExecv,       ::waitpid,
+    std::fclose,      ::fork,     realExecv,       ::waitpid, ::shmget,    ::shmat,
+    ::shmdt,          ::shmctl,
 };
 
 }  // namespace

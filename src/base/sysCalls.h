@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <sys/select.h>
+#include <sys/shm.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/types.h>
@@ -47,6 +48,11 @@ struct Table {
     pid_t (*fork)();
     int (*execv)(const char* path, char* const argv[]);
     pid_t (*waitpid)(pid_t pid, int* status, int options);
+    // System V shared memory.
+    int (*shmget)(key_t key, size_t size, int flags);
+    void* (*shmat)(int id, const void* addr, int flags);
+    int (*shmdt)(const void* addr);
+    int (*shmctl)(int id, int command, shmid_ds* buf);
 };
 
 // The table in use. Read it through the functions below.
@@ -117,6 +123,19 @@ inline int execv(const char* path, char* const argv[]) {
 }
 inline pid_t waitpid(pid_t pid, int* status, int options) {
     return table.waitpid(pid, status, options);
+}
+
+inline int shmget(key_t key, size_t size, int flags) {
+    return table.shmget(key, size, flags);
+}
+inline void* shmat(int id, const void* addr, int flags) {
+    return table.shmat(id, addr, flags);
+}
+inline int shmdt(const void* addr) {
+    return table.shmdt(addr);
+}
+inline int shmctl(int id, int command, shmid_ds* buf) {
+    return table.shmctl(id, command, buf);
 }
 
 // The operating system's own entries, for a replacement that wants to call through.

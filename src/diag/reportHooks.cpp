@@ -17,7 +17,8 @@ int traceLine(const char* file, unsigned line, const char* fmt, va_list args) {
 
 [[maybe_unused]] const bool gInstalled = [] {
     // No schedule log exists yet to take the message system's schedule lines.
-    pisnp::report::install({traceLine, trace_detail::vlogDiag, LogMsg, messageIssued, nullptr});
+    pisnp::report::install({traceLine, trace_detail::vlogDiag, LogMsg, messageIssued, nullptr,
+                            trace_detail::vNlsPrintf, trace_detail::vNlsLogPrintf});
     return true;
 }();
 

@@ -73,6 +73,10 @@ using pisnp::ErrnoKeeper;
 // trLogDiagMsg with its arguments already taken: what the layers below report through.
 int vlogDiag(const char* file, unsigned line, unsigned char classFlag, const char* fmt,
              va_list args);
+// trNlsPrintf and trNlsLogPrintf with their inserts already taken.
+int vNlsPrintf(const char* file, unsigned line, unsigned msgNum, va_list args);
+int vNlsLogPrintf(const char* file, unsigned line, unsigned char classFlag, unsigned msgNum,
+                  va_list args);
 
 // Holds the wrap lock with deferred cancellation, so that a cancelled writer cannot leave the
 // lock taken.

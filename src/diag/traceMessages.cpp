@@ -96,7 +96,7 @@ int trace_detail::vlogDiag(const char* file, unsigned line, unsigned char classF
     return logDiagFormatted(file, line, classFlag, formatNarrow, fmt, args);
 }
 
-int trNlsPrintf(const char* file, unsigned line, unsigned msgNum, ...) {
+int trace_detail::vNlsPrintf(const char* file, unsigned line, unsigned msgNum, va_list args) {
     ErrnoKeeper keep;
     TraceObject* t = traceObj;
     if (t == nullptr || t->stream.load() == nullptr || !trCanOutPut()) return 0;
@@ -104,15 +104,20 @@ int trNlsPrintf(const char* file, unsigned line, unsigned msgNum, ...) {
     char buf[kTextSize];
     size_t used = fileLinePart(buf, sizeof buf, file, line);
     char* text = nullptr;
-    va_list args;
-    va_start(args, msgNum);
     nlLogvsprintf(text, static_cast<int>(msgNum), args);
-    va_end(args);
     if (text != nullptr) {
         std::snprintf(buf + used, sizeof buf - used, "%s", text);
         arcFree(text, kSource, __LINE__);
     }
     return trOutTSTrMessage(buf);
+}
+
+int trNlsPrintf(const char* file, unsigned line, unsigned msgNum, ...) {
+    va_list args;
+    va_start(args, msgNum);
+    int rc = vNlsPrintf(file, line, msgNum, args);
+    va_end(args);
+    return rc;
 }
 
 int trLogDiagMsg(const char* file, unsigned line, unsigned char classFlag, const char* fmt, ...) {
@@ -134,7 +139,8 @@ int trLogDiagMsg(const char* file, unsigned line, unsigned char classFlag, const
     return rc;
 }
 
-int trNlsLogPrintf(const char* file, unsigned line, unsigned char classFlag, unsigned msgNum, ...) {
+int trace_detail::vNlsLogPrintf(const char* file, unsigned line, unsigned char classFlag,
+                                unsigned msgNum, va_list args) {
     ErrnoKeeper keep;
     if (gRC != nullptr) gRC->set(static_cast<int>(msgNum));
     TraceObject* t = traceObj;
@@ -142,8 +148,6 @@ int trNlsLogPrintf(const char* file, unsigned line, unsigned char classFlag, uns
     char* text = nullptr;
     int rc = 0;
     int logRc = 0;
-    va_list args;
-    va_start(args, msgNum);
     if (msgNum > kLastLoggedOnlyMessage) {
         rc = nlvsprintf(text, static_cast<int>(msgNum), args);
         if (text != nullptr) {
@@ -165,12 +169,19 @@ int trNlsLogPrintf(const char* file, unsigned line, unsigned char classFlag, uns
             }
         }
     }
-    va_end(args);
     if (text != nullptr && t != nullptr && t->errorFile == nullptr && t->errorProg[0] != '\0' &&
         (classFlag & 2u) != 0)
         doErrorProg(text);
     if (text != nullptr) arcFree(text, kSource, __LINE__);
     return logRc != 0 ? -logRc : rc;
+}
+
+int trNlsLogPrintf(const char* file, unsigned line, unsigned char classFlag, unsigned msgNum, ...) {
+    va_list args;
+    va_start(args, msgNum);
+    int rc = vNlsLogPrintf(file, line, classFlag, msgNum, args);
+    va_end(args);
+    return rc;
 }
 
 int doErrorProg(const char* text) {
