@@ -1,21 +1,27 @@
 // Ratios of two ways of doing the same work, measured in the same process: samples of the two
-// alternate, so that the load of a shared machine hits both alike, and the best sample of each
+// alternate, so that the load of a shared machine hits both alike, each is timed by the CPU time
+// of the thread (time spent waiting for a core does not count), and the best sample of each
 // counts (noise only ever adds time).
 #pragma once
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
+#include <time.h>
 
 namespace bench {
 
-// Nanoseconds one call of work takes: the best of `samples` runs of `calls` calls.
+// Nanoseconds of CPU time one call of work takes, over `calls` calls.
+inline double threadNs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e9 + static_cast<double>(t.tv_nsec);
+}
+
 template <typename Work>
 double bestNs(Work& work, int calls) {
-    auto start = std::chrono::steady_clock::now();
+    double start = threadNs();
     for (int i = 0; i < calls; ++i) work();
-    std::chrono::duration<double, std::nano> d = std::chrono::steady_clock::now() - start;
-    return d.count() / calls;
+    return (threadNs() - start) / calls;
 }
 
 // Time of `ours` over time of `base`, each call repeated `calls` times a sample.

@@ -96,11 +96,15 @@ bool isAscii(const char* s, size_t n) {
         }
     }
     Block all = acc[0] | acc[1] | acc[2] | acc[3];
-    uint64_t halves[2];
-    std::memcpy(halves, &all, sizeof halves);
-    uint64_t high = (halves[0] | halves[1]) & 0x8080808080808080u;
-    for (; i < n; ++i) high |= static_cast<uint8_t>(s[i]) & 0x80u;
-    return high == 0;
+    uint64_t words[2];
+    std::memcpy(words, &all, sizeof words);
+    uint64_t high = words[0] | words[1];
+    for (; i + 8 <= n; i += 8) {
+        std::memcpy(words, s + i, 8);
+        high |= words[0];
+    }
+    for (; i < n; ++i) high |= static_cast<uint8_t>(s[i]);
+    return (high & 0x8080808080808080u) == 0;
 }
 
 }  // namespace text_detail
