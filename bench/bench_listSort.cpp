@@ -120,7 +120,7 @@ void BM_SortListRandom(benchmark::State& state) {
                 list.relink();
                 list.SortList(&cmp);
             },
-            [&] { benchmark::DoNotOptimize(plainPasses(list.relink(), &cmp)); }, 1, 3);
+            [&] { benchmark::DoNotOptimize(plainPasses(list.relink(), &cmp)); }, 1, 2);
     }
 }
 
