@@ -23,6 +23,19 @@ void assignWide(DCharBuffer& buf, const wchar_t* s, int len) {
     buf.length = static_cast<int>(dbuf::toMultibyte(buf.data, bytes, s, chars));
 }
 
+// A kept length, counted first where it is not known. Copies of a string on two threads may
+// both count it at once: they store the same number, atomically.
+template <typename Count>
+int keep(int& kept, Count count) {
+    std::atomic_ref<int> value(kept);
+    int n = value.load(std::memory_order_relaxed);
+    if (n < 0) {
+        n = static_cast<int>(count());
+        value.store(n, std::memory_order_relaxed);
+    }
+    return n;
+}
+
 // Drops a private copy that never got handed out.
 struct Discard {
     void operator()(DSharedBuffer* b) const { b->releaseReference(); }
@@ -132,15 +145,13 @@ int DSharedBuffer::getCharLen() {
     if (facts.kind != text_detail::LocaleFacts::kUtf8 || lockCount > 0) {
         return static_cast<int>(StrLenInChar(text));
     }
-    if (keptChars < 0) keptChars = static_cast<int>(StrLenInChar(text));
-    return keptChars;
+    return keep(keptChars, [text] { return StrLenInChar(text); });
 }
 
 int DSharedBuffer::getByteLen() {
     const char* text = getConstData();
     if (lockCount > 0) return static_cast<int>(std::strlen(text));
-    if (charBuf.length < 0) charBuf.length = static_cast<int>(std::strlen(text));
-    return charBuf.length;
+    return keep(charBuf.length, [text] { return std::strlen(text); });
 }
 
 void DSharedBuffer::move(int index, int offset, int count) {

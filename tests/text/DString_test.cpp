@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <functional>
@@ -338,15 +339,18 @@ TEST_F(DStringTest, WideViewSurvivesRunningOutOfMemory) {
 }
 
 // Copies of one string on several threads: each takes and drops references to the shared
-// buffer, and writes only to its own.
-TEST(DStringThreads, CopiesLiveOnManyThreads) {
+// buffer, reads the lengths kept with it, and writes only to its own.
+TEST_F(DStringTest, CopiesLiveOnManyThreads) {
     DString shared("shared text");
+    std::atomic<int> ready{0};  // all start at once, to count the shared text together
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&shared] {
+        threads.emplace_back([&shared, &ready] {
+            for (ready.fetch_add(1); ready.load() < 4;) std::this_thread::yield();
             for (int i = 0; i < 2000; ++i) {
                 DString copy(shared);
-                if (i % 100 == 0) copy.concat("!");
+                copy.concat(i % 100 == 0 ? "!" : "");
+                EXPECT_EQ(copy.length(), i % 100 == 0 ? 12 : 11);
             }
         });
     }

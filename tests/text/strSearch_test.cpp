@@ -19,7 +19,6 @@ TEST(StrSearch, CaseBlindAndEmptySearches) {
     const char* none = nullptr;
     const char* h = "abcd";
     EXPECT_EQ(StrStr(h, ""), nullptr);
-    EXPECT_EQ(StrStri("", "a"), nullptr);
     EXPECT_EQ(StrpBrk("abc", ""), nullptr);
     EXPECT_EQ(StrChr(none, 'a'), nullptr);
     EXPECT_EQ(StrStri(h, "BC"), h + 1);
