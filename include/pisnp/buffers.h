@@ -4,7 +4,8 @@
 // DString's.
 //
 // Arrays come from the checked allocator; when it has no memory the operations throw
-// std::bad_alloc and leave the buffer as it was. Not safe for concurrent use.
+// std::bad_alloc and leave the buffer as it was. A buffer is not safe for concurrent use, except
+// that references to one may be taken and released on any thread.
 #pragma once
 
 #include <cwchar>
@@ -46,7 +47,7 @@ class PISNP_API DBuffer {
 // Multibyte text array of a string buffer.
 class PISNP_API DCharBuffer : public DBuffer {
   public:
-    DCharBuffer() : data(nullptr) {}
+    DCharBuffer() : length(0), data(nullptr) {}
     DCharBuffer(const DCharBuffer&) = delete;
     DCharBuffer& operator=(const DCharBuffer&) = delete;
     using DBuffer::operator=;
@@ -58,6 +59,10 @@ class PISNP_API DCharBuffer : public DBuffer {
     // len counts bytes of the multibyte result.
     void assign(const wchar_t* s, int len, int exact) override;
 
+    // Bytes of the text as the buffer's own operations left it; -1 when not known. Writes
+    // through data do not change it: the string buffers that own the array keep it true.
+    // (It fills the room the base class leaves before data, so the layout is unchanged.)
+    int length;
     char* data;  // null while capacity is 0
 };
 
@@ -120,6 +125,10 @@ class PISNP_API DSyncBuffer {
     friend class DStringEdit;
 
     int current;  // representation being written: kMultibyte, or kWide under a wide lock
+    // Characters of the multibyte text as UTF-8 counts them, -1 when not known; like the byte
+    // length kept in charBuf, trusted only while the buffer is not write-locked. (It fills the
+    // room before charBuf, so the layout is unchanged.)
+    int keptChars;
     DCharBuffer charBuf;
     DWCharBuffer wcharBuf;
     int lockCount;
@@ -160,5 +169,9 @@ class PISNP_API DSharedBuffer : public DSyncBuffer {
     static DSharedBuffer* getNullBuffer(int release);
 
   protected:
-    int refcount;  // DString handles on this buffer
+    friend class DStringEdit;
+
+    // DString handles on this buffer; changed atomically, so that copies of one string may live
+    // on different threads.
+    int refcount;
 };

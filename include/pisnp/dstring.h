@@ -9,8 +9,14 @@
 // Memory for texts comes from the checked allocator; when it runs out, the operation throws
 // std::bad_alloc and the string keeps its earlier text.
 //
-// Not safe for concurrent use, not even of two copies of one string on two threads (the
-// reference count is a plain integer); the format operations share a fixed area each.
+// A string is not safe for concurrent use, but copies of one string may be made, read, written
+// and destroyed on different threads: they share the text only until one of them writes, and the
+// count of references is changed atomically. The exception is the wide view, which a shared
+// buffer makes when it is first asked for: ask for it only of a string whose text no other
+// thread is using at the time. The format operations share a fixed area each.
+//
+// Lengths in bytes and characters are kept with the text, so that appending, and reading a
+// string character by character, cost in proportion to the work, not to the whole text.
 #pragma once
 
 #include <cstddef>

@@ -123,14 +123,10 @@ DFcgLinkItem* DFcgLinkedList::sortBinMerge(DFcgLinkItem* head, DFccAbstractCompa
 
 namespace {
 
-// Appends item to a chain given by its first and last links.
-void append(DFcgLinkItem*& first, DFcgLinkItem*& last, DFcgLinkItem* item) {
-    if (first == nullptr) {
-        first = item;
-    } else {
-        last->next = item;
-    }
-    last = item;
+// Links item after last, unless the chain already does: the passes write only where the order
+// changes, so that the links of items that stay in place are left as they are.
+inline void link(DFcgLinkItem* last, DFcgLinkItem* item) {
+    if (last->next != item) last->next = item;
 }
 
 }  // namespace
@@ -149,39 +145,48 @@ DFcgLinkItem* DFcgLinkedList::sortBinMerge(DFcgLinkItem* head, DFcgLinkItem*& ta
     };
 
     for (;;) {
-        // Split: deal the ascending runs alternately to A and B.
-        DFcgLinkItem* first[2] = {head, nullptr};
+        // Split: deal the ascending runs alternately to A and B. The item appended last to the
+        // current list is always x's predecessor in the chain, which already links to x while
+        // the run goes on: only the start of each run is linked.
+        DFcgLinkItem* bFirst = nullptr;
         DFcgLinkItem* last[2] = {head, nullptr};
         int current = 0;
-        DFcgLinkItem* next = nullptr;
-        for (DFcgLinkItem* x = head->next; x != nullptr; x = next) {
+        DFcgLinkItem* prev = head;
+        for (DFcgLinkItem *x = head->next, *next; x != nullptr; prev = x, x = next) {
             next = x->next;
-            if (greater(last[current], x)) current = 1 - current;
-            append(first[current], last[current], x);
+            if (greater(prev, x)) {
+                current = 1 - current;
+                if (last[current] != nullptr) {
+                    last[current]->next = x;
+                } else {
+                    bFirst = x;
+                }
+            }
+            last[current] = x;
         }
         last[0]->next = nullptr;
-        if (first[1] == nullptr) {
+        if (bFirst == nullptr) {
             tail = last[0];
-            return first[0];
+            return head;
         }
         last[1]->next = nullptr;
 
         // Merge: pairs of runs, one from each list, into one output chain.
-        DFcgLinkItem* a = first[0];
-        DFcgLinkItem* b = first[1];
-        DFcgLinkItem* out = nullptr;
-        DFcgLinkItem* outLast = nullptr;
+        DFcgLinkItem* a = head;
+        DFcgLinkItem* b = bFirst;
         DFcgLinkItem*& from = greater(a, b) ? b : a;
-        append(out, outLast, from);
+        DFcgLinkItem* out = from;
+        DFcgLinkItem* outLast = from;
         from = from->next;
         while (a != nullptr && b != nullptr) {
-            bool bFirst = greater(a, b);
-            DFcgLinkItem*& j = bFirst ? b : a;
-            DFcgLinkItem*& k = bFirst ? a : b;
+            bool bGoes = greater(a, b);
+            DFcgLinkItem*& j = bGoes ? b : a;
+            DFcgLinkItem*& k = bGoes ? a : b;
             if (less(j, outLast)) {
                 if (less(k, outLast)) {
                     // Both heads start new runs: the smaller one begins the next output run.
-                    append(out, outLast, j);
+                    link(outLast, j);
+                    outLast = j;
                     j = j->next;
                 } else {
                     // k's head continues the output run, and so does the rest of k's run,
@@ -190,12 +195,13 @@ DFcgLinkItem* DFcgLinkedList::sortBinMerge(DFcgLinkItem* head, DFcgLinkItem*& ta
                     while (runEnd->next != nullptr && !less(runEnd->next, runEnd)) {
                         runEnd = runEnd->next;
                     }
-                    append(out, outLast, k);
+                    link(outLast, k);
                     outLast = runEnd;
                     k = runEnd->next;
                 }
             } else {
-                append(out, outLast, j);
+                link(outLast, j);
+                outLast = j;
                 j = j->next;
             }
         }

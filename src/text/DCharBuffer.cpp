@@ -12,12 +12,14 @@ int DCharBuffer::isChar() const {
 }
 
 void DCharBuffer::grow(int minCapacity, int keep) {
-    if (capacity < minCapacity)
+    if (capacity < minCapacity) {
         dbuf::reallocate(data, capacity, calcNewCapacity(minCapacity), keep);
+        if (keep == 0) length = 0;
+    }
 }
 
 void DCharBuffer::assign(const char* s, int len, int exact) {
-    dbuf::assignSameKind(*this, s, len, exact);
+    length = static_cast<int>(dbuf::assignSameKind(*this, s, len, exact));
 }
 
 void DCharBuffer::assign(const wchar_t* s, int len, int exact) {
@@ -29,5 +31,5 @@ void DCharBuffer::assign(const wchar_t* s, int len, int exact) {
     }
     grow(len + 1, 0);
     size_t room = counted ? static_cast<size_t>(len) : static_cast<size_t>(capacity - 1);
-    dbuf::toMultibyte(data, room, s);
+    length = static_cast<int>(dbuf::toMultibyte(data, room, s));
 }

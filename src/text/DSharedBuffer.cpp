@@ -1,11 +1,13 @@
 #include "pisnp/buffers.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 
 #include "pisnp/strings.h"
 #include "text/bufferConversion.h"
+#include "text/localeFacts.h"
 #include "text/textAssert.h"
 
 static_assert(sizeof(DSharedBuffer) == 80);
@@ -18,7 +20,20 @@ void assignWide(DCharBuffer& buf, const wchar_t* s, int len) {
     size_t chars = len < 0 ? std::wcslen(s) : wcsnlen(s, static_cast<size_t>(len));
     size_t bytes = dbuf::multibyteLength(s, chars);
     buf.grow(static_cast<int>(bytes) + 1, 0);
-    dbuf::toMultibyte(buf.data, bytes, s, chars);
+    buf.length = static_cast<int>(dbuf::toMultibyte(buf.data, bytes, s, chars));
+}
+
+// A kept length, counted first where it is not known. Copies of a string on two threads may
+// both count it at once: they store the same number, atomically.
+template <typename Count>
+int keep(int& kept, Count count) {
+    std::atomic_ref<int> value(kept);
+    int n = value.load(std::memory_order_relaxed);
+    if (n < 0) {
+        n = static_cast<int>(count());
+        value.store(n, std::memory_order_relaxed);
+    }
+    return n;
 }
 
 // Drops a private copy that never got handed out.
@@ -26,7 +41,8 @@ struct Discard {
     void operator()(DSharedBuffer* b) const { b->releaseReference(); }
 };
 
-DSharedBuffer* nullBuffer = nullptr;
+// The process's shared empty buffer; strings on any thread take references to it.
+std::atomic<DSharedBuffer*> nullBuffer{nullptr};
 
 }  // namespace
 
@@ -41,6 +57,7 @@ DSharedBuffer::DSharedBuffer(const char* s, int byteLen, int charLen)
 }
 
 DSharedBuffer::DSharedBuffer(const wchar_t* s, int len, int) : DSyncBuffer(0), refcount(1) {
+    keptChars = -1;
     assignWide(charBuf, s, len);
 }
 
@@ -52,17 +69,23 @@ DSharedBuffer::~DSharedBuffer() {
 
 DSharedBuffer* DSharedBuffer::getReference() {
     if (lockCount > 0) return new DSharedBuffer(*this);
-    ++refcount;
+    std::atomic_ref<int>(refcount).fetch_add(1, std::memory_order_relaxed);
     return this;
 }
 
 void DSharedBuffer::releaseReference() {
-    TEXT_ASSERT(refcount >= 0, "refcount >= 0");
-    if (--refcount == 0) delete this;
+    std::atomic_ref<int> count(refcount);
+    TEXT_ASSERT(count.load(std::memory_order_relaxed) >= 0, "refcount >= 0");
+    // The last holder is alone with the buffer: nobody can take a reference any more.
+    if (count.load(std::memory_order_acquire) == 1 ||
+        count.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        refcount = 0;
+        delete this;
+    }
 }
 
 DSharedBuffer* DSharedBuffer::lock(int type) {
-    if (refcount == 1) {
+    if (std::atomic_ref<int>(refcount).load(std::memory_order_acquire) == 1) {
         DSyncBuffer::lock(type);
         return this;
     }
@@ -79,7 +102,7 @@ void DSharedBuffer::unlock(int) {
 }
 
 DSharedBuffer* DSharedBuffer::assign(const char* s, int byteLen, int) {
-    if (refcount != 1) {
+    if (std::atomic_ref<int>(refcount).load(std::memory_order_acquire) != 1) {
         auto* fresh = new DSharedBuffer(s, -1, -1);
         releaseReference();
         return fresh;
@@ -90,12 +113,13 @@ DSharedBuffer* DSharedBuffer::assign(const char* s, int byteLen, int) {
     } else {
         wcharBuf.assign(s, byteLen, exact);
     }
+    keptChars = -1;
     modified = 1;
     return this;
 }
 
 DSharedBuffer* DSharedBuffer::assign(const wchar_t* s, int len, int) {
-    if (refcount != 1) {
+    if (std::atomic_ref<int>(refcount).load(std::memory_order_acquire) != 1) {
         auto* fresh = new DSharedBuffer(s, -1, 0);
         releaseReference();
         return fresh;
@@ -105,16 +129,29 @@ DSharedBuffer* DSharedBuffer::assign(const wchar_t* s, int len, int) {
     } else {
         wcharBuf.assign(s, len, len != -1 ? 1 : 0);
     }
+    keptChars = -1;
     modified = 1;
     return this;
 }
 
+// Both lengths are counted once and kept until the text changes; while the buffer is locked
+// for writing they are counted afresh, since the text may change at any moment. Characters are
+// kept as UTF-8 counts them: a single-byte locale has as many as bytes, and other multibyte
+// locales count every time.
 int DSharedBuffer::getCharLen() {
-    return static_cast<int>(StrLenInChar(getConstData()));
+    const text_detail::LocaleFacts& facts = text_detail::localeFacts();
+    if (facts.kind == text_detail::LocaleFacts::kSingleByte) return getByteLen();
+    const char* text = getConstData();
+    if (facts.kind != text_detail::LocaleFacts::kUtf8 || lockCount > 0) {
+        return static_cast<int>(StrLenInChar(text));
+    }
+    return keep(keptChars, [text] { return StrLenInChar(text); });
 }
 
 int DSharedBuffer::getByteLen() {
-    return static_cast<int>(std::strlen(getConstData()));
+    const char* text = getConstData();
+    if (lockCount > 0) return static_cast<int>(std::strlen(text));
+    return keep(charBuf.length, [text] { return std::strlen(text); });
 }
 
 void DSharedBuffer::move(int index, int offset, int count) {
@@ -132,11 +169,15 @@ void DSharedBuffer::move(int index, int offset, int count) {
 
 DSharedBuffer* DSharedBuffer::getNullBuffer(int release) {
     if (release == 1) {
-        DSharedBuffer* dropped = nullBuffer;
-        nullBuffer = nullptr;
+        DSharedBuffer* dropped = nullBuffer.exchange(nullptr, std::memory_order_acq_rel);
         if (dropped != nullptr) dropped->releaseReference();
         return nullptr;
     }
-    if (nullBuffer == nullptr) nullBuffer = new DSharedBuffer(16);
-    return nullBuffer;
+    DSharedBuffer* current = nullBuffer.load(std::memory_order_acquire);
+    if (current != nullptr) return current;
+    // Two threads may race to make it; the loser drops its own.
+    auto* made = new DSharedBuffer(16);
+    if (nullBuffer.compare_exchange_strong(current, made, std::memory_order_acq_rel)) return made;
+    made->releaseReference();
+    return current;
 }

@@ -6,11 +6,16 @@
 static_assert(sizeof(DCharBuffer) == 24 && sizeof(DWCharBuffer) == 24);
 static_assert(sizeof(DSyncBuffer) == 72);
 
-DSyncBuffer::DSyncBuffer(int minCapacity) : current(kMultibyte), lockCount(0), modified(1) {
+DSyncBuffer::DSyncBuffer(int minCapacity)
+    : current(kMultibyte), keptChars(0), lockCount(0), modified(1) {
     if (minCapacity > 0) charBuf.grow(minCapacity, 0);
 }
 
-DSyncBuffer::DSyncBuffer(const DSyncBuffer& src) : current(kMultibyte), lockCount(0), modified(1) {
+DSyncBuffer::DSyncBuffer(const DSyncBuffer& src)
+    : current(kMultibyte),
+      keptChars(src.lockCount == 0 ? src.keptChars : -1),
+      lockCount(0),
+      modified(1) {
     if (src.charBuf.capacity > 0) static_cast<DBuffer&>(charBuf) = src.charBuf;
     if (src.wcharBuf.capacity > 0) static_cast<DBuffer&>(wcharBuf) = src.wcharBuf;
 }
@@ -23,6 +28,7 @@ void DSyncBuffer::synchronize(int type) {
     if (current == kMultibyte) {
         wcharBuf = charBuf;
     } else {
+        keptChars = -1;
         charBuf = wcharBuf;
     }
     modified = 0;
@@ -41,6 +47,9 @@ void DSyncBuffer::lock(int type) {
 void DSyncBuffer::unlock() {
     if (--lockCount > 0) return;
     modified = 1;
+    // Whatever was written through the arrays is not counted yet.
+    keptChars = -1;
+    charBuf.length = -1;
     // However the conversion below ends, the buffer leaves the lock with the multibyte text
     // authoritative; if converting wide changes back runs out of memory they are lost and the
     // earlier multibyte text stands.

@@ -11,17 +11,21 @@
 
 namespace dbuf {
 
-
 // Replaces the array by one of newCapacity elements. Nothing changes when the allocation fails.
 template <typename C>
 void reallocate(C*& data, int& capacity, int newCapacity, int keep) {
-    auto* fresh = static_cast<C*>(ARC_MALLOC(static_cast<size_t>(newCapacity) * sizeof(C)));
-    if (fresh == nullptr) throw std::bad_alloc();
+    size_t bytes = static_cast<size_t>(newCapacity) * sizeof(C);
     if (keep != 0 && data != nullptr) {
-        std::memcpy(fresh, data, static_cast<size_t>(capacity) * sizeof(C));
-    } else {
-        fresh[0] = C{};  // a new array holds the empty text, never garbage
+        // Growing in place where the allocator can: a text that is appended to grows big.
+        auto* grown = static_cast<C*>(ARC_REALLOC(data, bytes));
+        if (grown == nullptr) throw std::bad_alloc();
+        data = grown;
+        capacity = newCapacity;
+        return;
     }
+    auto* fresh = static_cast<C*>(ARC_MALLOC(bytes));
+    if (fresh == nullptr) throw std::bad_alloc();
+    fresh[0] = C{};  // a new array holds the empty text, never garbage
     if (data != nullptr) ARC_FREE(data);
     data = fresh;
     capacity = newCapacity;
@@ -39,9 +43,9 @@ ptrdiff_t offsetInside(const C* data, int capacity, const C* s) {
 
 // Same-kind assignment for either buffer. The source may be part of the buffer's own text
 // (a string assigned a piece of itself): growing then keeps the old array's contents and the
-// source is found again in the new one.
+// source is found again in the new one. Gives the length of the text assigned.
 template <typename Buffer, typename C>
-void assignSameKind(Buffer& buf, const C* s, int len, int exact) {
+size_t assignSameKind(Buffer& buf, const C* s, int len, int exact) {
     static const C empty[1] = {};
     if (s == nullptr) s = empty;
     bool counted = exact != 0 && len >= 0;  // a negative len means all of s
@@ -57,6 +61,7 @@ void assignSameKind(Buffer& buf, const C* s, int len, int exact) {
     } else {
         buf.data[have] = C{};
     }
+    return have;
 }
 
 }  // namespace dbuf

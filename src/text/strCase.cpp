@@ -21,17 +21,31 @@ wint_t upperWide(wint_t c) {
 wint_t lowerWide(wint_t c) {
     return std::towlower(c);
 }
+int upperAscii(int c) {
+    return c >= 'a' && c <= 'z' ? c - 0x20 : c;
+}
+int lowerAscii(int c) {
+    return c >= 'A' && c <= 'Z' ? c + 0x20 : c;
+}
 
 // Maps the first maxChars characters in place, one character at a time: the mapped character
 // replaces the original only when it takes the same number of bytes, because the caller's buffer
 // has no room for growth and a shrunk character would leave a hole. Bytes that are not valid
 // text are stepped over one at a time and left alone. Working per character needs no copy of
 // the text, so no length limit applies.
-template <wint_t (*map)(wint_t)>
+template <wint_t (*map)(wint_t), int (*ascii)(int)>
 char* mapMultibyte(char* s, size_t maxChars) {
     if (s == nullptr) return nullptr;
+    const LocaleFacts& facts = localeFacts();
+    // An ASCII byte that is a character of its own and maps within ASCII is mapped in place.
+    bool plainAscii = facts.asciiIsChar() && facts.asciiFoldsPlainly;
     char* p = s;
     for (size_t i = 0; i < maxChars && *p != '\0'; ++i) {
+        if (plainAscii && (*p & 0x80) == 0) {
+            *p = static_cast<char>(ascii(*p));
+            ++p;
+            continue;
+        }
         std::mbstate_t state{};
         wchar_t wc = 0;
         size_t n = std::mbrtowc(&wc, p, MB_CUR_MAX, &state);
@@ -91,10 +105,10 @@ bool unchangedBy(const C* s) {
 }  // namespace
 
 char* psStrUpper(char* s) {
-    return mapMultibyte<upperWide>(s, kAll);
+    return mapMultibyte<upperWide, upperAscii>(s, kAll);
 }
 char* psStrLower(char* s) {
-    return mapMultibyte<lowerWide>(s, kAll);
+    return mapMultibyte<lowerWide, lowerAscii>(s, kAll);
 }
 char* StrUpper(char* s) {
     return psStrUpper(s);
@@ -109,7 +123,7 @@ wchar_t* StrLower(wchar_t* s) {
     return mapWide<lowerWide>(s, kAll);
 }
 char* StrnUpper(char* s, size_t n) {
-    return mapMultibyte<upperWide>(s, n);
+    return mapMultibyte<upperWide, upperAscii>(s, n);
 }
 wchar_t* StrnUpper(wchar_t* s, size_t n) {
     return mapWide<upperWide>(s, n);

@@ -1,3 +1,5 @@
+#include <strings.h>
+
 #include <cstring>
 #include <cwchar>
 
@@ -43,11 +45,44 @@ int narrowFirst(const char* a, const wchar_t* b, size_t n) {
     return compare(a, narrow, n);
 }
 
+// ASCII texts in a locale that folds ASCII plainly: every byte is a character and folds as in
+// ASCII, so the comparison runs on the bytes, cut at the conversion limit as the wide copies
+// would be. False when either text is not ASCII.
+bool foldAscii(const char* a, const char* b, size_t n, int* result) {
+    size_t la = strnlen(a, kStrMaxConvChars);
+    size_t lb = strnlen(b, kStrMaxConvChars);
+    if (!isAscii(a, la) || !isAscii(b, lb)) return false;
+    auto upper = [](char c) { return c >= 'a' && c <= 'z' ? c - 0x20 : static_cast<int>(c); };
+    *result = 0;
+    for (size_t i = 0; n == 0 || i < n; ++i) {
+        if (i == la || i == lb) {
+            *result = i == la ? (i == lb ? 0 : -1) : 1;
+            break;
+        }
+        int ua = upper(a[i]);
+        int ub = upper(b[i]);
+        if (ua != ub) {
+            *result = ua - ub;
+            break;
+        }
+    }
+    return true;
+}
+
 // Case-blind comparison works on characters, so that letters outside ASCII fold too. Text that
 // is not valid in the locale is still ordered, byte by byte through the 8-bit table.
 int foldMultibyte(const char* a, const char* b, size_t n) {
     int result;
     if (nullOrder(a, b, &result)) return result;
+    const LocaleFacts& facts = localeFacts();
+    if (facts.asciiIsChar() && facts.asciiFoldsPlainly && facts.highBytesUnfolded) {
+        // Here texts that the C library finds equal differ at most in the case of ASCII letters,
+        // which are characters of their own: equal character by character too, whether or not
+        // they convert. Counted, that holds when the counted bytes are characters each.
+        int quick = n == 0 ? strcasecmp(a, b) : strncasecmp(a, b, n);
+        if (quick == 0 && (n == 0 || isAscii(a, strnlen(a, n)))) return 0;
+        if (foldAscii(a, b, n, &result)) return result;
+    }
     WideBuf wa;
     WideBuf wb;
     if (toWide(a, wa) < 0 || toWide(b, wb) < 0) return foldCompare(a, b, n);

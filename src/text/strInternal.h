@@ -16,6 +16,7 @@
 #include <cwctype>
 
 #include "pisnp/strings.h"
+#include "text/localeFacts.h"
 
 namespace text_detail {
 
@@ -72,11 +73,19 @@ inline int charBytes(const char* s) {
     return static_cast<int>(n);
 }
 
-// Steps over k characters of a text known to convert; an invalid byte (which the converted
-// prefix cannot contain) would count as one.
+// charBytes, answered without the converter for an ASCII byte where that is a character of its
+// own (LocaleFacts::asciiIsChar).
+inline int charBytes(const char* s, bool asciiIsChar) {
+    auto b = static_cast<unsigned char>(*s);
+    if (asciiIsChar && b < 0x80) return b != 0 ? 1 : 0;
+    return charBytes(s);
+}
+
+// Steps over k characters; an invalid byte counts as one.
 inline const char* advanceChars(const char* s, size_t k) {
+    bool asciiIsChar = localeFacts().asciiIsChar();
     for (; k > 0 && *s != '\0'; --k) {
-        int n = charBytes(s);
+        int n = charBytes(s, asciiIsChar);
         s += n > 0 ? n : 1;
     }
     return s;

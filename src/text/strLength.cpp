@@ -23,9 +23,12 @@ size_t StrLenInByte(const wchar_t* s) {
 
 size_t StrLenInChar(const char* s) {
     if (s == nullptr) return 0;
+    const LocaleFacts& facts = localeFacts();
+    if (facts.kind == LocaleFacts::kSingleByte) return len(s);
+    bool asciiIsChar = facts.asciiIsChar();
     size_t count = 0;
     while (*s != '\0') {
-        int n = charBytes(s);
+        int n = charBytes(s, asciiIsChar);
         s += n > 0 ? n : 1;
         ++count;
     }
@@ -37,7 +40,7 @@ size_t StrLenInChar(const wchar_t* s) {
 }
 
 int CharSize(const char* s) {
-    return s != nullptr ? charBytes(s) : 0;
+    return s != nullptr ? charBytes(s, localeFacts().asciiIsChar()) : 0;
 }
 int CharSize(const wchar_t*) {
     return 1;
@@ -45,8 +48,9 @@ int CharSize(const wchar_t*) {
 
 bool IsSBCSStr(const char* s) {
     if (s == nullptr) return false;
+    bool asciiIsChar = localeFacts().asciiIsChar();
     for (; *s != '\0'; ++s) {
-        if (charBytes(s) != 1) return false;
+        if (charBytes(s, asciiIsChar) != 1) return false;
     }
     return true;
 }
@@ -57,7 +61,7 @@ bool IsSBCSStr(const wchar_t*) {
 
 char* CharAdv(const char* s) {
     if (s == nullptr || *s == '\0') return nullptr;
-    int n = charBytes(s);
+    int n = charBytes(s, localeFacts().asciiIsChar());
     return const_cast<char*>(s + (n > 0 ? n : 1));
 }
 

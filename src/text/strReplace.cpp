@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 
 #include "mem/checkedAlloc.h"
@@ -17,7 +18,16 @@ char* ReplaceChar(char* s, char from, char to) {
     }
     wchar_t wideFrom;
     WideBuf wide;
-    if (from == '\0' || !byteToWide(from, &wideFrom) || toWide(s, wide) < 0) return s;
+    if (from == '\0' || !byteToWide(from, &wideFrom)) return s;
+    const LocaleFacts& facts = localeFacts();
+    if (plainByte(facts, from) && plainText(facts, s, len(s))) {
+        // Each byte is a character: the byte is the character to replace.
+        for (char* at = std::strchr(s, from); at != nullptr; at = std::strchr(at + 1, from)) {
+            *at = to;
+        }
+        return s;
+    }
+    if (toWide(s, wide) < 0) return s;
     // The text is converted once; each hit is mapped back by stepping from the previous one.
     // `from` is a one-byte character, so every hit is exactly one byte to overwrite, and the
     // stepping never reads a byte already replaced.

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
@@ -41,6 +42,28 @@ bool searchChar(int c, wchar_t* wc) {
     return byteToWide(static_cast<char>(c), wc);
 }
 
+// The byte search stands in for the character search when the locale lets a byte be a character
+// of its own: for c, and for the part of s that the conversion would cover. That part's length,
+// or -1 when the conversion must be done.
+ssize_t plainLength(const LocaleFacts& facts, const char* s) {
+    if (facts.kind == LocaleFacts::kOther) return -1;
+    size_t n = strnlen(s, kStrMaxConvChars);
+    return plainText(facts, s, n) ? static_cast<ssize_t>(n) : -1;
+}
+
+// A whole set of search characters that the byte functions can take as it is.
+bool plainSet(const LocaleFacts& facts, const char* set) {
+    if (facts.kind == LocaleFacts::kOther) return false;
+    size_t n = strnlen(set, kStrMaxConvChars);
+    return set[n] == '\0' && plainText(facts, set, n);
+}
+
+// Where missing bytes mean missing characters, converted or not, so that a fruitless search
+// needs no look at the rest of the text.
+bool byteMissMeansNone(const LocaleFacts& facts) {
+    return facts.kind == LocaleFacts::kUtf8 || facts.validBytesDistinct;
+}
+
 // Process-wide positions of the one-text StrTok forms.
 char* gTokenNext = nullptr;
 wchar_t* gTokenNextWide = nullptr;
@@ -72,6 +95,15 @@ char* StrChr(const char* s, int c) {
     if (s == nullptr || !searchChar(c, &wc)) return nullptr;
     // The terminator is found even in a text longer than the conversion limit.
     if (wc == L'\0') return const_cast<char*>(s + len(s));
+    const LocaleFacts& facts = localeFacts();
+    if (plainByte(facts, c)) {
+        if (byteMissMeansNone(facts) && std::strchr(s, c) == nullptr) return nullptr;
+        ssize_t plain = plainLength(facts, s);
+        if (plain >= 0) {
+            return static_cast<char*>(
+                const_cast<void*>(std::memchr(s, c, static_cast<size_t>(plain))));
+        }
+    }
     if (toWide(s, wide) < 0) return nullptr;
     return mapBack(s, wide, std::wcschr(wide, wc));
 }
@@ -86,6 +118,11 @@ char* StrrChr(const char* s, int c, int* rc) {
     wchar_t wc;
     if (s == nullptr || !searchChar(c, &wc)) return nullptr;
     if (wc == L'\0') return const_cast<char*>(s + len(s));
+    const LocaleFacts& facts = localeFacts();
+    ssize_t plain = plainByte(facts, c) ? plainLength(facts, s) : -1;
+    if (plain >= 0) {
+        return static_cast<char*>(const_cast<void*>(memrchr(s, c, static_cast<size_t>(plain))));
+    }
     WideBuf wide;
     if (toWide(s, wide) < 0) {
         if (rc != nullptr) *rc = PISNP_RC_NOT_CONVERTIBLE;
@@ -119,6 +156,15 @@ wchar_t* StriChr(const wchar_t* s, wchar_t c) {
 
 char* StrpBrk(const char* s, const char* set) {
     if (emptyOrNull(s) || emptyOrNull(set)) return nullptr;
+    const LocaleFacts& facts = localeFacts();
+    if (plainSet(facts, set)) {
+        if (byteMissMeansNone(facts) && std::strpbrk(s, set) == nullptr) return nullptr;
+        ssize_t plain = plainLength(facts, s);
+        if (plain >= 0) {
+            size_t at = std::strcspn(s, set);
+            return at < static_cast<size_t>(plain) ? const_cast<char*>(s + at) : nullptr;
+        }
+    }
     WideBuf wide;
     WideBuf wideSet;
     if (toWide(s, wide) < 0 || toWide(set, wideSet) < 0) return nullptr;
@@ -132,9 +178,13 @@ wchar_t* StrpBrk(const wchar_t* s, const wchar_t* set) {
 
 namespace {
 
-template <size_t (*span)(const wchar_t*, const wchar_t*)>
+template <size_t (*span)(const wchar_t*, const wchar_t*),
+          size_t (*byteSpan)(const char*, const char*)>
 size_t spanBytes(const char* s, const char* set) {
     if (emptyOrNull(s) || emptyOrNull(set)) return 0;
+    const LocaleFacts& facts = localeFacts();
+    ssize_t plain = plainSet(facts, set) ? plainLength(facts, s) : -1;
+    if (plain >= 0) return std::min(byteSpan(s, set), static_cast<size_t>(plain));
     WideBuf wide;
     WideBuf wideSet;
     if (toWide(s, wide) < 0 || toWide(set, wideSet) < 0) return 0;
@@ -150,13 +200,13 @@ size_t spanChars(const wchar_t* s, const wchar_t* set) {
 }  // namespace
 
 size_t StrSpn(const char* s, const char* set) {
-    return spanBytes<std::wcsspn>(s, set);
+    return spanBytes<std::wcsspn, std::strspn>(s, set);
 }
 size_t StrSpn(const wchar_t* s, const wchar_t* set) {
     return spanChars<std::wcsspn>(s, set);
 }
 size_t StrcSpn(const char* s, const char* set) {
-    return spanBytes<std::wcscspn>(s, set);
+    return spanBytes<std::wcscspn, std::strcspn>(s, set);
 }
 size_t StrcSpn(const wchar_t* s, const wchar_t* set) {
     return spanChars<std::wcscspn>(s, set);
@@ -169,6 +219,18 @@ char* StrTok(char* s, const char* delim) {
     if (emptyOrNull(delim)) return nullptr;
     char* text = s != nullptr ? s : gTokenNext;
     gTokenNext = nullptr;
+    const LocaleFacts& facts = localeFacts();
+    if (!emptyOrNull(text) && plainSet(facts, delim) && plainText(facts, text, len(text))) {
+        // Every piece of the text converts, character for byte: the bytes split the same way.
+        text += std::strspn(text, delim);
+        if (*text == '\0') return nullptr;
+        char* end = text + std::strcspn(text, delim);
+        if (*end != '\0') {
+            gTokenNext = end + 1;
+            *end = '\0';
+        }
+        return text;
+    }
     WideBuf wide;
     WideBuf wideDelim;
     if (toWide(delim, wideDelim) < 0) return nullptr;

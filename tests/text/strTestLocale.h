@@ -1,22 +1,27 @@
-// Switches the process to a UTF-8 locale for one test and puts the previous one back.
+// Switches the process to a locale for one test and puts the previous one back.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <initializer_list>
 #include <string>
 
 namespace pisnp_test {
 
-class Utf8Locale {
+class ScopedLocale {
   public:
-    Utf8Locale() : previous_(std::setlocale(LC_ALL, nullptr)) {
-        active_ = std::setlocale(LC_ALL, "C.UTF-8") != nullptr ||
-                  std::setlocale(LC_ALL, "C.utf8") != nullptr;
+    // The first of the names that the machine has.
+    ScopedLocale(std::initializer_list<const char*> names)
+        : previous_(std::setlocale(LC_ALL, nullptr)) {
+        for (const char* name : names) {
+            if (std::setlocale(LC_ALL, name) != nullptr) {
+                active_ = true;
+                break;
+            }
+        }
     }
-    ~Utf8Locale() { std::setlocale(LC_ALL, previous_.c_str()); }
-    Utf8Locale(const Utf8Locale&) = delete;
-    Utf8Locale& operator=(const Utf8Locale&) = delete;
+    ~ScopedLocale() { std::setlocale(LC_ALL, previous_.c_str()); }
 
     bool active() const { return active_; }
 
@@ -28,6 +33,6 @@ class Utf8Locale {
 }  // namespace pisnp_test
 
 // Opens a test that needs multibyte text; skips it where no UTF-8 locale is installed.
-#define NEED_UTF8_LOCALE()                \
-    ::pisnp_test::Utf8Locale utf8Locale_; \
+#define NEED_UTF8_LOCALE()                                         \
+    ::pisnp_test::ScopedLocale utf8Locale_({"C.UTF-8", "C.utf8"}); \
     if (!utf8Locale_.active()) GTEST_SKIP() << "no UTF-8 locale available"
