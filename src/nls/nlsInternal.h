@@ -1,24 +1,31 @@
 // What the parts of the message system share inside the library.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstring>
 
 #include "pisnp/messages.h"
+#include "pisnp/threads.h"
 
 // The one message object (also getNlsGlobalObjectHandle).
 extern nlsObject_t gNlsObject;
 
 // Holds nls_mutex for a scope; held() is false when there is no mutex or it cannot be taken.
+// Inline: every message call takes it, and the calls around it would cost as much as the lock.
 class NlsLock {
   public:
-    NlsLock();
-    ~NlsLock();
+    NlsLock() : held_(nls_mutex != nullptr && psMutexLock(nls_mutex, 0) == 0) {}
+    ~NlsLock() { release(); }
     NlsLock(const NlsLock&) = delete;
     NlsLock& operator=(const NlsLock&) = delete;
     bool held() const { return held_; }
     // Releases early; the pthread result (0 when nothing was held).
-    int release();
+    int release() {
+        if (!held_) return 0;
+        held_ = false;
+        return psMutexUnlock(nls_mutex);
+    }
 
   private:
     bool held_;
