@@ -96,3 +96,9 @@ int nlsInsertCompiled(nlsObject_t& obj, const BodyLayout& b, InsertArgs& args, n
 int nlsInsertCompiled(nlsObject_t& obj, const BodyLayout& b, InsertArgs& args, nlsWcharBuffer* out);
 int nlsInsertCompiled(nlsObject_t& obj, const BodyLayout& b, InsertArgs& args, char* out);
 int nlsInsertCompiled(nlsObject_t& obj, const BodyLayout& b, InsertArgs& args, wchar_t* out);
+
+// The common printf body by hand: a format whose conversions are all plain %s, %d, %i, %u or %%
+// is written into out with its terminator, and its length returned. -1 when the format has any
+// other conversion or the text and its terminator would need more than room bytes; the caller
+// then formats it the general way. args is walked on a copy.
+long nlsFormatPlain(const char* fmt, va_list args, char* out, size_t room);
