@@ -142,18 +142,6 @@ const char* defaultDirectory() {
 
 }  // namespace
 
-NlsLock::NlsLock() : held_(nls_mutex != nullptr && psMutexLock(nls_mutex, 0) == 0) {}
-
-NlsLock::~NlsLock() {
-    release();
-}
-
-int NlsLock::release() {
-    if (!held_) return 0;
-    held_ = false;
-    return psMutexUnlock(nls_mutex);
-}
-
 void msgOut(int sev, char* text) {
     if (sev < 0 || sev > nlsSevL || text == nullptr) return;
     // A private copy: the sink may keep or change what it is given.
@@ -470,8 +458,11 @@ nlsMsg* nlsObject_t::GetMsg(unsigned int msgNum) {
             ++count;
             if (m->number == msgNum) {
                 REPORT_TRACE(TR_NLS, "Found message: %d in cache.\n", msgNum);
-                DeleteList(list, m);
-                AddList(list, m);
+                // Taking the head out and putting it back in front leaves the ring as it is.
+                if (m != head) {
+                    DeleteList(list, m);
+                    AddList(list, m);
+                }
                 englishFlag = 0;
                 return m;
             }

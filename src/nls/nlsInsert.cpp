@@ -2,6 +2,7 @@
 // placed where the translation put them. Also the wide field formatter, the scrubber of wide
 // text and the items of event records.
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -335,6 +336,58 @@ int nlsInsertCompiled(nlsObject_t& obj, const BodyLayout& b, InsertArgs& args, w
         literal(b.segment[i + 1]);
     }
     return static_cast<int>(std::wcslen(out));
+}
+
+long nlsFormatPlain(const char* fmt, va_list args, char* out, size_t room) {
+    va_list ap;
+    va_copy(ap, args);
+    char* w = out;
+    char* const end = out + room;  // w < end keeps a byte for the terminator
+    auto put = [&](const char* text, size_t n) {
+        if (n >= static_cast<size_t>(end - w)) return false;
+        std::memcpy(w, text, n);
+        w += n;
+        return true;
+    };
+    char digits[16];
+    auto decimal = [&](auto value) {
+        return put(digits, static_cast<size_t>(
+                               std::to_chars(digits, digits + sizeof digits, value).ptr - digits));
+    };
+    long result = -1;
+    for (bool fits = true; fits;) {
+        const char* pct = strchrnul(fmt, '%');
+        if (!put(fmt, static_cast<size_t>(pct - fmt))) break;
+        if (*pct == '\0') {
+            *w = '\0';
+            result = w - out;
+            break;
+        }
+        fmt = pct + 2;
+        switch (pct[1]) {
+            case '%':
+                fits = put("%", 1);
+                break;
+            case 's': {
+                const char* text = va_arg(ap, const char*);
+                if (text == nullptr) text = "(null)";  // what the C library prints
+                fits = put(text, std::strlen(text));
+                break;
+            }
+            case 'd':
+            case 'i':
+                fits = decimal(va_arg(ap, int));
+                break;
+            case 'u':
+                fits = decimal(va_arg(ap, unsigned int));
+                break;
+            default:
+                fits = false;
+                break;
+        }
+    }
+    va_end(ap);
+    return result;
 }
 
 int nlsObject_t::nlOrderInsert(nlsCharBuffer* out, char* body, va_list args) {

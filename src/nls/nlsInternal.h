@@ -1,24 +1,31 @@
 // What the parts of the message system share inside the library.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstring>
 
 #include "pisnp/messages.h"
+#include "pisnp/threads.h"
 
 // The one message object (also getNlsGlobalObjectHandle).
 extern nlsObject_t gNlsObject;
 
 // Holds nls_mutex for a scope; held() is false when there is no mutex or it cannot be taken.
+// Inline: every message call takes it, and the calls around it would cost as much as the lock.
 class NlsLock {
   public:
-    NlsLock();
-    ~NlsLock();
+    NlsLock() : held_(nls_mutex != nullptr && psMutexLock(nls_mutex, 0) == 0) {}
+    ~NlsLock() { release(); }
     NlsLock(const NlsLock&) = delete;
     NlsLock& operator=(const NlsLock&) = delete;
     bool held() const { return held_; }
     // Releases early; the pthread result (0 when nothing was held).
-    int release();
+    int release() {
+        if (!held_) return 0;
+        held_ = false;
+        return psMutexUnlock(nls_mutex);
+    }
 
   private:
     bool held_;
@@ -89,3 +96,9 @@ int nlsInsertCompiled(nlsObject_t& obj, const BodyLayout& b, InsertArgs& args, n
 int nlsInsertCompiled(nlsObject_t& obj, const BodyLayout& b, InsertArgs& args, nlsWcharBuffer* out);
 int nlsInsertCompiled(nlsObject_t& obj, const BodyLayout& b, InsertArgs& args, char* out);
 int nlsInsertCompiled(nlsObject_t& obj, const BodyLayout& b, InsertArgs& args, wchar_t* out);
+
+// The common printf body by hand: a format whose conversions are all plain %s, %d, %i, %u or %%
+// is written into out with its terminator, and its length returned. -1 when the format has any
+// other conversion or the text and its terminator would need more than room bytes; the caller
+// then formats it the general way. args is walked on a copy.
+long nlsFormatPlain(const char* fmt, va_list args, char* out, size_t room);

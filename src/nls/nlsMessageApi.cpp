@@ -8,6 +8,7 @@
 #include <cstring>
 #include <cwchar>
 #include <new>
+#include <type_traits>
 
 #include "base/report.h"
 #include "date/dateRecords.h"
@@ -34,6 +35,41 @@ struct HeapBuffer {
     }
 };
 
+// Room on the stack for a message composed by composePlain; longer ones take the general way.
+constexpr size_t kPlainRoom = 2048;
+
+// The caller's block for a composed text of len bytes (terminator excluded), zero-filled past it.
+// Only the bytes behind the terminator need zeros: the text is copied over the rest at once.
+template <typename Char>
+Char* handOut(const void* text, size_t len) {
+    size_t size = len + 10 * sizeof(Char);
+    auto* out = static_cast<Char*>(ARC_MALLOC(size));
+    if (out == nullptr) return nullptr;
+    std::memcpy(out, text, len + sizeof(Char));
+    std::memset(reinterpret_cast<char*>(out) + len + sizeof(Char), 0, size - len - sizeof(Char));
+    return out;
+}
+
+// The usual message: a printf body of plain %s and %d inserts, composed on the stack and copied
+// once into the caller's block. The general way builds the same bytes in an 8 KB zero-filled
+// output buffer and a 17 KB printf block; both are freed before the caller sees anything, and
+// neither their size nor their zeros reach the text, which is only ever read up to its
+// terminator. So the text, its length and the block handed out are the same. False when the
+// message is not of that kind or does not fit; nothing has been taken from args then.
+bool composePlain(const nlsMsg* m, char*& out, va_list args) {
+    size_t body = nlsBodyOffset(m);
+    if (m->text[body] != 1) return false;
+    char text[kPlainRoom];
+    size_t head = strnlen(m->text, body);
+    std::memcpy(text, m->text, head);
+    long n = nlsFormatPlain(m->text + body + 1, args, text + head, sizeof text - head);
+    if (n < 0) return false;
+    size_t len = head + static_cast<size_t>(n);
+    REPORT_TRACE(TR_NLS, "return from nlOrderInsert (char), msgLen %d:\n", static_cast<int>(len));
+    if (len != 0) out = handOut<char>(text, len);
+    return true;
+}
+
 // The composed text, or null. english: read the American English catalog this once.
 template <typename Char, typename Buffer>
 Char* compose(int msgNum, Char*& out, va_list args, unsigned char* sev, bool english) {
@@ -45,18 +81,18 @@ Char* compose(int msgNum, Char*& out, va_list args, unsigned char* sev, bool eng
     if (english) obj.englishFlag = 1;
     nlsMsg* m = obj.GetMsg(static_cast<unsigned int>(msgNum));
     if (m == nullptr) return nullptr;
+    if (sev != nullptr) *sev = m->severity;
+    if constexpr (std::is_same_v<Char, char>) {
+        if (composePlain(m, out, args)) return out;
+    }
     HeapBuffer<Buffer> buf;
     if (buf.buffer != nullptr) {
         size_t body = nlsBodyOffset(m);
         if (body != 0) buf.buffer->addToBuffer(m->text, body);
         obj.nlOrderInsert(buf.buffer, m->text + body, args);
         unsigned long len = buf.buffer->getMsgLen();
-        if (len != 0) {
-            out = static_cast<Char*>(ARC_CALLOC(1, len + 10 * sizeof(Char)));
-            if (out != nullptr) std::memcpy(out, buf.buffer->getBuffer(), len + sizeof(Char));
-        }
+        if (len != 0) out = handOut<Char>(buf.buffer->getBuffer(), len);
     }
-    if (sev != nullptr) *sev = m->severity;
     return out;
 }
 

@@ -198,6 +198,7 @@ TEST_F(Catalog, RunningOutOfMemoryGivesItsCodesAndLeaksNothing) {
         });
     EXPECT_GE(degraded, 2) << "the buffer object and the result";
 
+
     // A record that cannot be had is reported; the lookup then tries the English catalog.
     nls_test::start(d);
     pisnp_test::AllocTracker tracker;
@@ -205,6 +206,17 @@ TEST_F(Catalog, RunningOutOfMemoryGivesItsCodesAndLeaksNothing) {
     EXPECT_EQ(message(101, "/z"), "ANS0101W Disk /z is full.\n");
     EXPECT_TRUE(
         said(nlsSevError, "ANS0109E Insufficient memory for allocation of message structure.\n"));
+
+    // A cached printf message asks for one block, the text it hands out; one too long to be
+    // composed on the stack takes the general way.
+    pisnp_test::AllocTracker cached;
+    EXPECT_EQ(message(101, "/x"), "ANS0101W Disk /x is full.\n");
+    EXPECT_EQ(cached.allocations(), 1u);
+    cached.failAt(1);
+    EXPECT_EQ(message(101, "/x"), "");
+    EXPECT_EQ(cached.live(), 0u);
+    std::string path(3000, 'p');
+    EXPECT_EQ(message(101, path.c_str()), "ANS0101W Disk " + path + " is full.\n");
 }
 
 TEST_F(Catalog, ConcurrentCallersShareTheCachesSafely) {

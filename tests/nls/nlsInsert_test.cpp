@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdarg>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -116,6 +118,54 @@ TEST_F(Inserts, MalformedCompiledBodiesAreRefused) {
         compiled({0}, {"%*d"}, {"", ""}).replace(7, 1, "\0", 1),  // a star not announced
     };
     for (const auto& b : bad) EXPECT_FALSE(nlsParseCompiledBody(b.data(), b.size(), &layout));
+}
+
+// The hand formatter of plain printf bodies against the general engine: the same text when it
+// fits the room, a refusal when it does not or a conversion is not plain, nothing past the room.
+void expectAgreement(const std::string& fmt, bool plain, size_t room, ...) {
+    va_list args;
+    va_start(args, room);
+    std::string out(room + 8, '#'), body = "\x01" + fmt;
+    long n = nlsFormatPlain(fmt.c_str(), args, out.data(), room);
+    nlsCharBuffer general(8);
+    getNlsGlobalObjectHandle()->nlOrderInsert(&general, body.data(), args);
+    va_end(args);
+    std::string expected = static_cast<char*>(general.getBuffer());
+    bool fits = plain && expected.size() < room;
+    EXPECT_EQ(n, fits ? static_cast<long>(expected.size()) : -1) << fmt;
+    EXPECT_TRUE(!fits || out.c_str() == expected) << fmt;
+    EXPECT_EQ(out.substr(room), "########") << fmt;
+}
+
+TEST(PlainFormats, AgreeWithTheGeneralEngineOrAreLeftToIt) {
+    std::mt19937 rng(7);
+    auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+    // Up to four conversions, taking a text, an int, a text and an unsigned: plain ones first in
+    // each row, then one of the same argument left to the general engine. Literal bytes are
+    // random, a "%" among them doubled. Arguments beyond the conversions are ignored.
+    const std::vector<std::string> conversions[] = {
+        {"%s", "%5s"}, {"%d", "%i", "%x", "%+d"}, {"%s", "%.2s"}, {"%u", "%o"}};
+    const size_t plainOnes[] = {1, 2, 1, 1};
+    const std::string texts[] = {"", "/var/log", std::string(300, 'p'), "caf\xC3\xA9 \xFF"};
+    const int numbers[] = {0, -1, INT_MIN, INT_MAX, static_cast<int>(rng())};
+    for (int round = 0; round < 3000; ++round) {
+        std::string fmt;
+        bool plain = true;
+        for (size_t k = 0, used = pick(5); k <= used; ++k) {
+            for (size_t len = pick(10); len > 0; --len) {
+                char c = static_cast<char>(1 + pick(255));
+                fmt.append(c == '%' ? 2 : 1, c);
+            }
+            if (k == used) break;
+            size_t n = plainOnes[k],
+                   which = pick(8) > 0 ? pick(n) : n + pick(conversions[k].size() - n);
+            plain = plain && which < n;
+            fmt += conversions[k][which];
+        }
+        const char* first = pick(4) == 0 ? nullptr : texts[pick(4)].c_str();  // printf: (null)
+        expectAgreement(fmt, plain, pick(3) == 0 ? 1 + pick(80) : 2048, first, numbers[pick(5)],
+                        texts[pick(4)].c_str(), static_cast<unsigned>(numbers[pick(5)]));
+    }
 }
 
 TEST(ParseFmt, JustifiesAndCutsLikePrintf) {
