@@ -11,7 +11,7 @@
 
 #include "base/report.h"
 #include "base/sysCalls.h"
-#include "pisnp/errors.h"
+#include "os/osErrors.h"
 #include "pisnp/resultCodes.h"
 #include "pisnp/traceFlags.h"
 
@@ -46,7 +46,7 @@ int psIsFileSymLink(char* path, char* target) {
         return PISNP_RC_NOT_FOUND;
     REPORT_TRACE(TR_GENERAL | TR_FILEOPS,
                  "psIsFileSymLink: Error reading symbolic link%s, errno = %d\n", path, err);
-    return TransErrno(err, "readlink");
+    return pisnp::os::transErrno(err, "readlink");
 }
 
 int psDeleteSymLink(char* path) {
@@ -55,7 +55,7 @@ int psDeleteSymLink(char* path) {
     if (err == ENOENT) return 0;
     REPORT_TRACE(TR_GENERAL | TR_FILEOPS,
                  "psDeleteSymLink: Error deleting symbolic link %s, errno = %d\n", path, err);
-    return TransErrno(err, "unlink");
+    return pisnp::os::transErrno(err, "unlink");
 }
 
 int psFileExists(const char* name) {
