@@ -17,8 +17,8 @@
 #include "base/sysCalls.h"
 #include "mem/checkedAlloc.h"
 #include "os/pkSignalHandler.h"
-#include "os/systemInfo.h"
 #include "pisnp/resultCodes.h"
+#include "pisnp/systemInfo.h"
 #include "pisnp/traceFlags.h"
 
 namespace {

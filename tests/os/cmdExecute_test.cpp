@@ -19,7 +19,7 @@
 
 #include "mem/checkedAlloc.h"
 #include "os/pkSignalHandler.h"
-#include "os/systemInfo.h"
+#include "pisnp/systemInfo.h"
 #include "support/allocTracker.h"
 
 namespace {
