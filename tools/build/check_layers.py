@@ -18,7 +18,7 @@ PUBLIC = {
     "pisnp/traceClassList.def": "base", "pisnp/testFlagList.def": "base",
     "pisnp/alloc.h": "mem", "pisnp/pools.h": "mem",
     "pisnp/strings.h": "text", "pisnp/buffers.h": "text", "pisnp/dstring.h": "text",
-    "pisnp/tokens.h": "text",
+    "pisnp/tokens.h": "text", "pisnp/match.h": "text",
     "pisnp/lists.h": "containers", "pisnp/handleLists.h": "containers",
     "pisnp/threads.h": "os", "pisnp/hostAnchor.h": "os", "pisnp/instrument.h": "os",
     "pisnp/processes.h": "os", "pisnp/files.h": "os", "pisnp/keyboard.h": "os",
