@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "mem/checkedAlloc.h"
-#include "os/pkSignalHandler.h"
+#include "pisnp/files.h"
 #include "pisnp/systemInfo.h"
 #include "support/allocTracker.h"
 
