@@ -50,15 +50,12 @@ int walk(const wchar_t* t, size_t tn, const wchar_t* p, size_t pn, unsigned char
 // the count of characters or -1 when the text is not valid in the locale.
 long widen(const char* s, size_t n, wchar_t* out) {
     std::mbstate_t state{};
-    size_t count = 0;
-    while (n > 0) {
-        size_t k = std::mbrtowc(out + count, s, n, &state);
-        if (k == 0) break;
-        if (k == static_cast<size_t>(-1) || k == static_cast<size_t>(-2)) return -1;
-        s += k;
-        n -= k;
-        ++count;
-    }
+    const char* src = s;
+    // Stops at a terminator within n bytes, as the text would when copied and terminated.
+    size_t count = mbsnrtowcs(out, &src, n, n, &state);
+    if (count == static_cast<size_t>(-1)) return -1;
+    // A character cut short at the end of the bytes is no character.
+    if (src != nullptr && (src != s + n || std::mbsinit(&state) == 0)) return -1;
     out[count] = L'\0';
     return static_cast<long>(count);
 }
