@@ -115,7 +115,10 @@ void* ps_aligned_malloc(unsigned long size, unsigned long alignment) {
     REPORT_TRACE(TR_MEMORY, "ps_aligned_malloc(): entry, size=%u, alignment=%u .\n",
                  static_cast<unsigned int>(size), static_cast<unsigned int>(alignment));
     void* block = nullptr;
-    int rc = posix_memalign(&block, alignment, size);
+    // posix_memalign's own answer to a bad alignment, given here: some allocators (the
+    // sanitizers' among them) abort on one instead.
+    bool valid = alignment >= sizeof(void*) && (alignment & (alignment - 1)) == 0;
+    int rc = valid ? posix_memalign(&block, alignment, size) : EINVAL;
     if (rc != 0) {
         REPORT_TRACE(TR_MEMORY, "ps_aligned_malloc(): posix_memalign(): rc=%d.\n", rc);
         block = nullptr;
