@@ -49,23 +49,16 @@ void useUtf8() {
     if (std::setlocale(LC_ALL, "C.UTF-8") == nullptr) std::setlocale(LC_ALL, "C.utf8");
 }
 
-void BM_Match(benchmark::State& state) {
+template <int (*matcher)(const Case&)>
+void matchAll(benchmark::State& state) {
     useUtf8();
     std::vector<Case> all = cases();
     for (auto _ : state)
-        for (const Case& c : all) benchmark::DoNotOptimize(ours(c));
+        for (const Case& c : all) benchmark::DoNotOptimize(matcher(c));
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(all.size()));
 }
-BENCHMARK(BM_Match);
-
-void BM_fnmatch(benchmark::State& state) {
-    useUtf8();
-    std::vector<Case> all = cases();
-    for (auto _ : state)
-        for (const Case& c : all) benchmark::DoNotOptimize(theirs(c));
-    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(all.size()));
-}
-BENCHMARK(BM_fnmatch);
+BENCHMARK(matchAll<ours>)->Name("BM_Match");
+BENCHMARK(matchAll<theirs>)->Name("BM_fnmatch");
 
 void BM_MatchOverFnmatch(benchmark::State& state) {
     useUtf8();

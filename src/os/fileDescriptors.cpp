@@ -19,6 +19,20 @@ struct flock describe(int type, long start, int whence, long len) {
     return lock;
 }
 
+// The result of a read or write of n bytes: traced, and on failure translated into *rc.
+int transferred(ssize_t n, bool failed, int fd, int* rc, const char* op, const char* failedFormat,
+                const char* doneFormat) {
+    if (failed) {
+        int err = errno;
+        if (rc != nullptr) *rc = pisnp::os::transErrno(err, op);
+        REPORT_TRACE(TR_FILEOPS, failedFormat, static_cast<int>(n), fd, err, std::strerror(err));
+        return 0;
+    }
+    if (rc != nullptr) *rc = 0;
+    REPORT_TRACE(TR_FILEOPS, doneFormat, static_cast<int>(n), fd);
+    return static_cast<int>(n);
+}
+
 }  // namespace
 
 int psFileOpen(char* path, unsigned int access, unsigned int, unsigned int create, unsigned int,
@@ -43,33 +57,16 @@ int psFileOpen(char* path, unsigned int access, unsigned int, unsigned int creat
 
 int psFileRead(int fd, void* buf, unsigned int len, int* rc) {
     ssize_t n = pisnp::sys::read(fd, buf, len);
-    if (n < 0) {
-        int err = errno;
-        if (rc != nullptr) *rc = pisnp::os::transErrno(err, "read");
-        REPORT_TRACE(TR_FILEOPS, "psFileRead(): read %d btes of data on handle %d; errno=%d (%s)\n",
-                     static_cast<int>(n), fd, err, std::strerror(err));
-        return 0;
-    }
-    if (rc != nullptr) *rc = 0;
-    REPORT_TRACE(TR_FILEOPS, "psFileRead(): read %d bytes of data on handle %d\n",
-                 static_cast<int>(n), fd);
-    return static_cast<int>(n);
+    return transferred(n, n < 0, fd, rc, "read",
+                       "psFileRead(): read %d btes of data on handle %d; errno=%d (%s)\n",
+                       "psFileRead(): read %d bytes of data on handle %d\n");
 }
 
 int psFileWrite(int fd, void* buf, unsigned int len, int* rc) {
     ssize_t n = pisnp::sys::write(fd, buf, len);
-    if (n <= 0) {
-        int err = errno;
-        if (rc != nullptr) *rc = pisnp::os::transErrno(err, "write");
-        REPORT_TRACE(TR_FILEOPS,
-                     "psFileWrite(): wrote %d btes of data on handle %d; errno=%d (%s)\n",
-                     static_cast<int>(n), fd, err, std::strerror(err));
-        return 0;
-    }
-    if (rc != nullptr) *rc = 0;
-    REPORT_TRACE(TR_FILEOPS, "psFileWrite(): wrote %d bytes of data on handle %d\n",
-                 static_cast<int>(n), fd);
-    return static_cast<int>(n);
+    return transferred(n, n <= 0, fd, rc, "write",
+                       "psFileWrite(): wrote %d btes of data on handle %d; errno=%d (%s)\n",
+                       "psFileWrite(): wrote %d bytes of data on handle %d\n");
 }
 
 int psFileClose(int fd) {

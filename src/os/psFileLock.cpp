@@ -30,6 +30,19 @@ class EnterExit {
     const char* name_;
 };
 
+// Places (or removes) the lock over the whole file; a failure is noted in lastErrno and errno.
+int placeLock(class psFileLock& self, short type, int command, const char* name) {
+    self.lock = {};
+    self.lock.l_type = type;
+    self.lock.l_whence = SEEK_SET;
+    self.lock.l_pid = getpid();
+    if (pisnp::sys::fcntlLock(self.fd, command, &self.lock) == 0) return 1;
+    self.lastErrno = errno;
+    REPORT_TRACE(TR_FILEOPS, "(%s): fcntl(%d) failed with errno: %d (%s)\n", name, self.fd,
+                 self.lastErrno, std::strerror(self.lastErrno));
+    return 0;
+}
+
 }  // namespace
 
 psFileLock::psFileLock() : fd(-1), lastErrno(-1), created(0), stream(nullptr), lock{} {}
@@ -112,29 +125,13 @@ int psFileLock::createLockFile(wchar_t* name, unsigned int mode) {
 int psFileLock::lockExclusive(int wait) {
     static const char kName[] = "psFileLock::lockExclusive";
     EnterExit trace(kName);
-    lock = {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    lock.l_pid = getpid();
-    if (pisnp::sys::fcntlLock(fd, wait == 1 ? F_SETLKW : F_SETLK, &lock) == 0) return 1;
-    lastErrno = errno;
-    REPORT_TRACE(TR_FILEOPS, "(%s): fcntl(%d) failed with errno: %d (%s)\n", kName, fd, lastErrno,
-                 std::strerror(lastErrno));
-    return 0;
+    return placeLock(*this, F_WRLCK, wait == 1 ? F_SETLKW : F_SETLK, kName);
 }
 
 int psFileLock::unlock() {
     static const char kName[] = "psFileLock::unlock";
     EnterExit trace(kName);
-    lock.l_type = F_UNLCK;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = 0;
-    lock.l_len = 0;
-    if (pisnp::sys::fcntlLock(fd, F_SETLK, &lock) == 0) return 1;
-    lastErrno = errno;
-    REPORT_TRACE(TR_FILEOPS, "(%s): fcntl(%d) failed with errno: %d (%s)\n", kName, fd, lastErrno,
-                 std::strerror(lastErrno));
-    return 0;
+    return placeLock(*this, F_UNLCK, F_SETLK, kName);
 }
 
 int psFileLock::isLocked() {
