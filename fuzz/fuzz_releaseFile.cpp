@@ -25,19 +25,16 @@ int noAccess(const char*, int) {
 }
 
 void splitEachLine(std::string text) {
-    text.push_back('\0');
-    for (char* line = text.data(); *line != '\0';) {
-        char* end = std::strchr(line, '\n');
-        if (end != nullptr) *end = '\0';
-        size_t len = std::strlen(line);
-        char* key;
-        char* value;
+    text.push_back('\n');
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::string line = text.substr(at, end - at);
+        char *key, *value;
         unsigned long keyLen, valueLen;
-        parseReleaseLine(line, key, keyLen, value, valueLen);
-        if (key != nullptr && (key < line || key + keyLen > line + len)) std::abort();
-        if (value != nullptr && (value < line || value + valueLen > line + len)) std::abort();
-        if (end == nullptr) break;
-        line = end + 1;
+        parseReleaseLine(line.data(), key, keyLen, value, valueLen);
+        char* last = line.data() + std::strlen(line.c_str());
+        if ((key != nullptr && key + keyLen > last) ||
+            (value != nullptr && value + valueLen > last))
+            std::abort();
     }
 }
 

@@ -1,5 +1,4 @@
-// The token readers over a line from the input, in both character forms, read to its end:
-// every call must move the position on or report an error, and a token must fit its buffer.
+// The token readers over a line from the input, in both character forms, read to its end.
 // The same input also goes through the option-file line reader.
 #include <clocale>
 #include <cstdint>
@@ -13,31 +12,23 @@
 
 namespace {
 
+// Reads line to its end with both readers; each call must move on or report an error.
 template <typename C>
-void readQuoted(std::vector<C> line) {
+void readTokens(std::vector<C> line, int size) {
     line.push_back(0);
-    C* p = line.data();
     std::vector<C> out(kMaxQuotedToken + 1);
-    while (*p != 0) {
+    for (C* p = line.data(); *p != 0;) {
         C* before = p;
-        int rc = GetQuotedToken(&p, out.data());
-        if (rc != 0) {
+        if (GetQuotedToken(&p, out.data()) != 0) {
             if (out[0] != 0) std::abort();
-            return;
+            break;
         }
-        if (p == before) return;  // only white space was left
+        if (p == before) break;  // only white space was left
     }
-}
-
-template <typename C>
-void readPlain(std::vector<C> line, int size) {
-    line.push_back(0);
-    C* p = line.data();
-    std::vector<C> out(static_cast<size_t>(size));
-    for (;;) {
+    for (C* p = line.data(); *p != 0;) {
         C* before = p;
         GetToken(&p, out.data(), size);
-        if (p == before || *p == 0) return;
+        if (p == before) break;
     }
 }
 
@@ -67,11 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < size; ++i)
         if (data[i] != 0) narrow.push_back(static_cast<char>(data[i]));
     std::vector<wchar_t> wide(narrow.begin(), narrow.end());
-    readQuoted(narrow);
-    readQuoted(wide);
-    int size8 = size > 0 ? 1 + data[0] % 16 : 1;
-    readPlain(narrow, size8);
-    readPlain(wide, size8);
+    int tokenSize = size > 0 ? 1 + data[0] % 16 : 1;
+    readTokens(narrow, tokenSize);
+    readTokens(wide, tokenSize);
     readLines(data, size);
     std::string word(narrow.begin(), narrow.end());
     utilParseToggle(word.c_str(), 1, 0);
