@@ -36,7 +36,7 @@ std::vector<std::string> allStrings(const std::vector<std::string>& alphabet, si
 TEST(Match, AgreesWithFnmatchOnEverySmallPatternAndText) {
     size_t compared = 0, matched = 0;
     for (const std::string& p : allStrings({"a", "b", "*", "?"}, 5)) {
-        for (const std::string& t : allStrings({"a", "b"}, 5)) {
+        for (const std::string& t : allStrings({"a", "b"}, 4)) {
             int expected = fnmatch(p.c_str(), t.c_str(), 0) == 0 ? 1 : 0;
             ASSERT_EQ(match(t, p), expected) << "text '" << t << "' pattern '" << p << "'";
             ++compared;
@@ -80,7 +80,7 @@ void checkAgainstRegex(const std::vector<std::string>& patterns,
 TEST(Match, MultibyteCharactersCountAsOne) {
     NEED_UTF8_LOCALE();
     // "é" and "ü" take two bytes each, "€" three.
-    checkAgainstRegex(allStrings({"a", "é", "*", "?"}, 5), allStrings({"a", "é", "€"}, 4), 0);
+    checkAgainstRegex(allStrings({"a", "é", "*", "?"}, 4), allStrings({"a", "é", "€"}, 4), 0);
     checkAgainstRegex(allStrings({"é", "ü", "*", "?"}, 3), allStrings({"É", "ü"}, 3), 1);
 }
 
