@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "pisnp/handleLists.h"
 #include "pisnp_export.h"
 
 // ---- Streams (the first argument of the print family is accepted and ignored) --------------
@@ -56,6 +57,12 @@ PISNP_API int pkBinCopyFile(wchar_t* src, wchar_t* dst, unsigned long chunk);
 // (lowest bit: first conversion, "%%" counting as one) get the length letter "l". A checked
 // block for the caller to free; null without memory.
 PISNP_API wchar_t* scanstr(unsigned int mask, wchar_t* fmt);
+
+// A new private System V shared memory block of size bytes, owned by the calling user and
+// attached; its id goes to *shmId. Null on failure (then *shmId is 0 when no block could be made).
+PISNP_API void* pkShmMalloc(unsigned long size, int* shmId);
+// Detaches addr and removes block shmId; nothing for the id -1.
+PISNP_API void pkReleaseShrMem(int shmId, void* addr);
 
 // Installs handler for sig with an empty signal mask and no flags; a null handler restores the
 // default action, SIG_IGN ignores the signal. Returns sigaction's result.
@@ -117,6 +124,31 @@ PISNP_API int psFileRemoveDirEx(char* path);
 PISNP_API int psFileRemove(char* path);
 // List compare of two texts: 0 when equal, else 2.
 PISNP_API int sourceCmp(void* a, void* b);
+
+// An item of the lists the enumeration makes.
+struct psEnumEntry_t {
+    char* path;  // the entry's full path, owned
+    int isFile;  // 1 for anything that is not a directory, 0 for a directory
+};
+// The lists' item destructor: releases path and the record.
+PISNP_API void FreeEnumEntry(void* entry);
+
+// What the enumeration lists: bit 0x1 files (anything but directories), bit 0x2 directories.
+inline constexpr unsigned int kEnumFiles = 0x1;
+inline constexpr unsigned int kEnumDirs = 0x2;
+
+// Makes *list (which must be null) a new list of the entries of dir whose names match pattern
+// ("*" any run, "?" one character; null matches every name), descending into subdirectories when
+// recurse is 1 (but never through a symbolic link). 0, or PISNP_RC_INVALID_ARG (also when dir
+// cannot be opened), PISNP_RC_NO_MEMORY, PISNP_RC_PATH_SKIPPED (an entry's path was too long and
+// was left out), PISNP_RC_EXEC_FAILED (an entry could not be examined). The list holds what was
+// found before a failure; the caller releases it with delete_LinkedList. The further arguments
+// are not used.
+PISNP_API int psFileEnumEntries(char* dir, char* pattern, int recurse, LinkedList_t** list,
+                                unsigned int what, ...);
+// The same into an existing list.
+PISNP_API int EnumerateEntriesInDir(const char* dir, const char* pattern, int recurse,
+                                    LinkedList_t* list, unsigned int what);
 
 // ---- For other platforms: these answer with a constant here ------------------------------------
 

@@ -14,11 +14,13 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <set>
 #include <string>
 
 #include "base/sysCalls.h"
 #include "mem/checkedAlloc.h"
 #include "pisnp/resultCodes.h"
+#include "support/allocTracker.h"
 
 namespace {
 
@@ -232,6 +234,80 @@ int inChild(Body body) {
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+// The entries a listing found, as "path-below-dir:isFile", sorted; the list is released.
+std::set<std::string> entries(LinkedList_t* list, const std::string& dir) {
+    std::set<std::string> found;
+    for (llNode_t* n = list->GetNextItem(list, nullptr); n != nullptr;
+         n = list->GetNextItem(list, n)) {
+        auto* e = static_cast<psEnumEntry_t*>(list->GetData(list, n));
+        found.insert(std::string(e->path).substr(dir.size() + 1) + ":" + std::to_string(e->isFile));
+    }
+    delete_LinkedList(list);
+    return found;
+}
+
+TEST_F(FileTest, EnumerationListsMatchingEntriesAndEntersNoLinks) {
+    std::string d = path("d");
+    ASSERT_EQ(psMakePath((d + "/sub/deeper/").data()), 1);
+    write("d/a.txt", "");
+    write("d/b.log", "");
+    write("d/sub/c.txt", "");
+    write("d/sub/deeper/e.txt", "");
+    ASSERT_EQ(symlink("a.txt", (d + "/file-link").c_str()), 0);
+    ASSERT_EQ(symlink("sub", (d + "/dir-link").c_str()), 0);
+    ASSERT_EQ(symlink("..", (d + "/sub/up").c_str()), 0);
+    char all[] = "*";
+    LinkedList_t* list = nullptr;
+    ASSERT_EQ(psFileEnumEntries(d.data(), all, 1, &list, kEnumFiles | kEnumDirs), 0);
+    std::set<std::string> expected = {"a.txt:1",     "b.log:1",      "sub:0",
+                                      "sub/c.txt:1", "sub/deeper:0", "sub/deeper/e.txt:1",
+                                      "file-link:1", "dir-link:0",   "sub/up:0"};
+    EXPECT_EQ(entries(list, d), expected);
+
+    char txt[] = "?.txt";
+    list = nullptr;
+    ASSERT_EQ(psFileEnumEntries(d.data(), txt, 0, &list, kEnumFiles), 0);
+    EXPECT_EQ(entries(list, d), std::set<std::string>{"a.txt:1"});
+
+    EXPECT_EQ(psFileEnumEntries(d.data(), all, 0, &list, kEnumFiles), PISNP_RC_INVALID_ARG)
+        << "the list given must be empty";
+    list = nullptr;
+    std::string missing = path("missing");
+    EXPECT_EQ(psFileEnumEntries(missing.data(), all, 0, &list, kEnumFiles), PISNP_RC_INVALID_ARG);
+    delete_LinkedList(list);
+
+    ASSERT_EQ(symlink("/nonexistent", (d + "/sub/dangling").c_str()), 0);
+    list = nullptr;
+    EXPECT_EQ(psFileEnumEntries(d.data(), all, 1, &list, kEnumFiles), PISNP_RC_EXEC_FAILED);
+    delete_LinkedList(list);
+    unlink((d + "/sub/dangling").c_str());
+
+    pisnp_test::sweepAllocationFailures(
+        [&] {
+            LinkedList_t* l = nullptr;
+            int rc = psFileEnumEntries(d.data(), all, 1, &l, kEnumFiles | kEnumDirs);
+            delete_LinkedList(l);
+            return rc;
+        },
+        [](int rc, bool injected, pisnp_test::AllocTracker& tracker) {
+            // A name the matcher had no memory for counts as not matching.
+            EXPECT_TRUE(rc == 0 || (injected && rc == PISNP_RC_NO_MEMORY)) << rc;
+            EXPECT_EQ(tracker.live(), 0u);
+        });
+
+    // A directory the caller may not read ends the listing.
+    chmod((d + "/sub").c_str(), 0);
+    chmod(dir_.c_str(), 0755);
+    int child = inChild([&] {
+        if (setuid(65534) != 0) return 77;
+        LinkedList_t* l = nullptr;
+        return psFileEnumEntries(d.data(), all, 1, &l, kEnumFiles) == PISNP_RC_INVALID_ARG ? 0 : 1;
+    });
+    chmod((d + "/sub").c_str(), 0755);
+    if (child == 77) GTEST_SKIP() << "cannot drop privileges to read as another user";
+    EXPECT_EQ(child, 0);
 }
 
 TEST_F(FileTest, ALockFileHasOneHolderAtATime) {
