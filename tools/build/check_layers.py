@@ -22,7 +22,7 @@ PUBLIC = {
     "pisnp/lists.h": "containers", "pisnp/handleLists.h": "containers",
     "pisnp/threads.h": "os", "pisnp/hostAnchor.h": "os", "pisnp/instrument.h": "os",
     "pisnp/processes.h": "os", "pisnp/files.h": "os", "pisnp/keyboard.h": "os",
-    "pisnp/errors.h": "os", "pisnp/systemInfo.h": "os",
+    "pisnp/errors.h": "os", "pisnp/systemInfo.h": "os", "pisnp/clientDirs.h": "os",
     "pisnp/dates.h": "date", "pisnp/timers.h": "date",
     "pisnp/messages.h": "nls", "pisnp/codesets.h": "nls",
     "pisnp/trace.h": "diag", "pisnp/traceClasses.h": "diag", "pisnp/logs.h": "diag",
