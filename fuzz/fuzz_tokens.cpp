@@ -33,16 +33,13 @@ void readTokens(std::vector<C> line, int size) {
 }
 
 void readLines(const uint8_t* data, size_t size) {
-    if (size == 0) return;
     std::vector<char> copy(data, data + size);
-    FILE* f = fmemopen(copy.data(), copy.size(), "r");
+    FILE* f = size > 0 ? fmemopen(copy.data(), copy.size(), "r") : nullptr;
     if (f == nullptr) return;
-    int lineNo = 0;
+    int lineNo = 0, bufSize = 2 + data[0] % 62;
     char buf[64];
-    int bufSize = 2 + data[0] % 62;
-    while (utGetNextLine(buf, bufSize, f, &lineNo, 0, 0) != nullptr) {
+    while (utGetNextLine(buf, bufSize, f, &lineNo, 0, 0) != nullptr)
         if (std::strlen(buf) >= static_cast<size_t>(bufSize)) std::abort();
-    }
     std::fclose(f);
 }
 

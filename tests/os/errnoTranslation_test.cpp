@@ -9,7 +9,6 @@
 
 #include "diag/traceTestSupport.h"
 #include "pisnp/resultCodes.h"
-#include "support/allocTracker.h"
 
 namespace {
 
@@ -106,17 +105,6 @@ TEST_F(TransErrnoTest, UnknownErrorsAreRemappedWhenTheTestFlagSaysSo) {
     EXPECT_EQ(remap(ENOENT, "open"), PISNP_RC_NOT_FOUND);
     EXPECT_EQ(count("TransErrno(): Remapped RC 131 to RC 106 (unknown error code = 75)\n"), 1u);
     EXPECT_EQ(count("TransErrno(): Remapped specific error code = 16 from RC 131 to RC 106\n"), 1u);
-}
-
-TEST(OSStringError, KeepsOnlyTheLastTextAndReleasesIt) {
-    pisnp_test::AllocTracker tracker;
-    {
-        OSStringError texts;
-        EXPECT_STREQ(texts.psGetErrorTranslation(ENOENT, nullptr), std::strerror(ENOENT));
-        EXPECT_STREQ(texts.psGetErrorTranslation(EACCES, nullptr), std::strerror(EACCES));
-        EXPECT_EQ(tracker.live(), 1u);
-    }
-    EXPECT_EQ(tracker.live(), 0u);
 }
 
 }  // namespace
