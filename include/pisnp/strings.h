@@ -256,6 +256,10 @@ enum CharForm {
     cfAuto = 4,        // cfPrintable for single-byte text, else cfHex
 };
 
+// EBCDIC to the client's single-byte code set, as cfEbcdic and the server's code set 22
+// (codesets.h) translate it.
+PISNP_API extern const unsigned char ebcdictoascii[256];
+
 // Prints count bytes to stream in the given form (nothing for a null stream).
 PISNP_API void PrintStr(FILE* stream, unsigned char* data, int count, CharForm form);
 // Writes the same characters into buf and terminates them. buf needs 2 bytes a byte, plus the

@@ -8,9 +8,6 @@
 
 namespace text_detail {
 
-// EBCDIC to the client's single-byte code set (row = high digit of the EBCDIC byte).
-extern const unsigned char kEbcdicToAscii[256];
-
 // Hands the rendering of len bytes to sink(const char* piece, size_t n) piece by piece.
 template <typename Sink>
 void renderBytes(const unsigned char* data, int len, CharForm form, Sink sink) {
@@ -41,7 +38,7 @@ void renderBytes(const unsigned char* data, int len, CharForm form, Sink sink) {
             piece[n++] = kDigits[data[i] >> 4];
             piece[n++] = kDigits[data[i] & 0xF];
         } else {
-            char c = static_cast<char>(form == cfEbcdic ? kEbcdicToAscii[data[i]] : data[i]);
+            char c = static_cast<char>(form == cfEbcdic ? ebcdictoascii[data[i]] : data[i]);
             piece[n++] = IsPrint(c) ? c : '.';
         }
         sink(piece, n);
