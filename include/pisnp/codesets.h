@@ -13,6 +13,7 @@
 
 #include <cstddef>
 
+#include "pisnp/strings.h"
 #include "pisnp_export.h"
 
 // The converter record; psNlsInfo points to it from psNlsInit to psNlsTerm. A handle is usable
@@ -76,7 +77,7 @@ PISNP_API int nlsUcsToLocal(int cp, char* in, unsigned long inBytes, char* out,
 
 // The server code set whose text is EBCDIC.
 inline constexpr int kServerCodeSetEbcdic = 22;
-PISNP_API extern const unsigned char ebcdictoascii[256];
+// ebcdictoascii, the table the other way, is in pisnp/strings.h with the byte dumps that use it.
 PISNP_API extern const unsigned char asciitoebcdic[256];
 // In place, for code set 22 only: EBCDIC to client bytes and back. 0x18 and 0x19 stay as they are.
 PISNP_API void Cvt2ClientCS(int cs, unsigned char* buf, unsigned long n);

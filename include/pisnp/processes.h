@@ -48,3 +48,18 @@ PISNP_API void psChildCleanup();
 
 // 1 when exactly one running process has the journal daemon's name, else 0.
 PISNP_API int psIsJournalSupported();
+
+// For other platforms: these answer with a constant here (0 unless said otherwise).
+PISNP_API int psStoreSchedIDforCad(...);
+PISNP_API int psReplaceOnReboot(...);
+PISNP_API int psCheckDescLength(...);
+PISNP_API int psRunningWinPEMode(...);
+PISNP_API int psIsHotfixInstalled(...);
+PISNP_API int psValidateWindowsUser(...);
+PISNP_API int psValidOsLevel(...);     // 1
+PISNP_API int psImpersonateUser(...);  // 4321
+PISNP_API int psRevertUser(...);       // 4321
+PISNP_API int psCmdExecuteW(...);      // 4321
+PISNP_API int psOnlineSnapshot(...);   // 4321
+PISNP_API void psRebootMachine(...);
+PISNP_API void psOutOfMemoryAbort(...);

@@ -21,20 +21,59 @@
 #define PISNP_RC_NOT_FOUND 104
 /* No permission. As a child's exit status: the program to run may not be run. */
 #define PISNP_RC_ACCESS_DENIED 106
+/* The file or directory already exists. */
+#define PISNP_RC_ALREADY_EXISTS 108
 /* An argument is null or out of range. */
 #define PISNP_RC_INVALID_ARG 109
-/* A child's exit status: its program could not be run for another reason. */
+/* No space left on the device. */
+#define PISNP_RC_DISK_FULL 111
+/* The resource is busy for now; trying again later may succeed. */
+#define PISNP_RC_TRY_AGAIN 112
+/* An unknown error from a lower level; treated like PISNP_RC_UNEXPECTED. */
+#define PISNP_RC_UNKNOWN 114
+/* A child's exit status: its program could not be run for another reason. Also: an entry of a
+ * directory being listed cannot be examined. */
 #define PISNP_RC_EXEC_FAILED 115
+/* The program file is busy. */
+#define PISNP_RC_FILE_BUSY 116
+/* Too many symbolic links on the way. */
+#define PISNP_RC_TOO_MANY_LINKS 118
+/* A file name is too long. */
+#define PISNP_RC_NAME_TOO_LONG 119
+/* A directory entry's path is too long and was skipped. */
+#define PISNP_RC_PATH_SKIPPED 128
 /* An unexpected system error: an errno without a code of its own, a failed wait. */
 #define PISNP_RC_UNEXPECTED 131
+/* Reading a file failed or ended short. */
+#define PISNP_RC_READ_FAILED 152
+/* The file system is read-only. */
+#define PISNP_RC_READ_ONLY_FS 158
+/* The object is remote. */
+#define PISNP_RC_REMOTE_OBJECT 163
+/* An input/output error, too many open files, a directory not empty, a host down. */
+#define PISNP_RC_IO_ERROR 164
+/* Writing a file wrote less than asked. */
+#define PISNP_RC_WRITE_FAILED 165
+/* The file is too large. */
+#define PISNP_RC_FILE_TOO_BIG 166
+/* A stale file handle of a network file system. */
+#define PISNP_RC_STALE_HANDLE 171
 /* A quoted token without its closing quote. */
 #define PISNP_RC_BAD_QUOTES 177
 /* A text is not valid in the locale's character set. */
 #define PISNP_RC_NOT_CONVERTIBLE 207
 /* The trace file cannot be opened. */
 #define PISNP_RC_TRACE_OPEN_FAILED 426
+/* The disk quota is exhausted. */
+#define PISNP_RC_QUOTA_EXCEEDED 431
+/* A value (a file size, an offset) does not fit the type the call uses. */
+#define PISNP_RC_VALUE_OVERFLOW 434
 /* The message system cannot start (no catalog). */
 #define PISNP_RC_MSG_SYS_START_FAILED 610
+/* A read or write on a descriptor that cannot seek (a pipe, a socket). */
+#define PISNP_RC_ILLEGAL_SEEK 815
+/* A read or write on a connection the other side aborted. */
+#define PISNP_RC_CONNECTION_ABORTED 816
 /* No child process could be created. */
 #define PISNP_RC_NO_CHILD 901
 /* Not supported on this platform (file functions). */
@@ -45,6 +84,8 @@
 #define PISNP_RC_DEADLOCK 936
 /* A token longer than its buffer. */
 #define PISNP_RC_TOKEN_TOO_LONG 937
+/* A file to copy, or its copy, cannot be opened. */
+#define PISNP_RC_COPY_OPEN_FAILED 942
 /* A file name is a symbolic link where none is allowed. */
 #define PISNP_RC_SYMLINK_REFUSED 959
 /* A wait reached its time limit. */

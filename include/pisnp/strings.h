@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cwchar>
 
 #include "pisnp_export.h"
@@ -254,3 +255,13 @@ enum CharForm {
     cfHexGrouped = 3,  // as cfHex, a blank before every fourth byte, a line feed every 32 bytes
     cfAuto = 4,        // cfPrintable for single-byte text, else cfHex
 };
+
+// EBCDIC to the client's single-byte code set, as cfEbcdic and the server's code set 22
+// (codesets.h) translate it.
+PISNP_API extern const unsigned char ebcdictoascii[256];
+
+// Prints count bytes to stream in the given form (nothing for a null stream).
+PISNP_API void PrintStr(FILE* stream, unsigned char* data, int count, CharForm form);
+// Writes the same characters into buf and terminates them. buf needs 2 bytes a byte, plus the
+// separators of cfHexGrouped (a blank every 4 bytes, a line feed every 32), plus 1.
+PISNP_API void PrintStrToBuf(char* buf, unsigned char* data, int count, CharForm form);

@@ -17,6 +17,9 @@ int realOpen(const char* path, int flags, mode_t mode) {
 FILE* realFopen(const char* path, const char* mode) {
     return std::fopen(path, mode);
 }
+int realFcntlLock(int fd, int command, struct flock* lock) {
+    return ::fcntl(fd, command, lock);
+}
 int realExecv(const char* path, char* const argv[]) {
     return ::execv(path, argv);
 }
@@ -26,7 +29,8 @@ constexpr Table kReal = {
     ::close,          ::read,     ::write,         ::stat,    ::lstat,     ::unlink,
     ::rename,         ::mkostemp, realFopen,       ::fdopen,  std::fwrite, std::fflush,
     std::fclose,      ::fork,     realExecv,       ::waitpid, ::shmget,    ::shmat,
-    ::shmdt,          ::shmctl,
+    ::shmdt,          ::shmctl,   ::access,        ::mkdir,   ::rmdir,     realFcntlLock,
+    ::popen,          ::pclose,
 };
 
 }  // namespace

@@ -53,6 +53,13 @@ struct Table {
     void* (*shmat)(int id, const void* addr, int flags);
     int (*shmdt)(const void* addr);
     int (*shmctl)(int id, int command, shmid_ds* buf);
+    // Files and directories by name, record locks, commands whose output is read.
+    int (*access)(const char* path, int how);
+    int (*mkdir)(const char* path, mode_t mode);
+    int (*rmdir)(const char* path);
+    int (*fcntlLock)(int fd, int command, struct flock* lock);  // F_GETLK, F_SETLK, F_SETLKW
+    FILE* (*popen)(const char* command, const char* mode);
+    int (*pclose)(FILE* stream);
 };
 
 // The table in use. Read it through the functions below.
@@ -123,6 +130,24 @@ inline int execv(const char* path, char* const argv[]) {
 }
 inline pid_t waitpid(pid_t pid, int* status, int options) {
     return table.waitpid(pid, status, options);
+}
+inline int access(const char* path, int how) {
+    return table.access(path, how);
+}
+inline int mkdir(const char* path, mode_t mode) {
+    return table.mkdir(path, mode);
+}
+inline int rmdir(const char* path) {
+    return table.rmdir(path);
+}
+inline int fcntlLock(int fd, int command, struct flock* lock) {
+    return table.fcntlLock(fd, command, lock);
+}
+inline FILE* popen(const char* command, const char* mode) {
+    return table.popen(command, mode);
+}
+inline int pclose(FILE* stream) {
+    return table.pclose(stream);
 }
 
 inline int shmget(key_t key, size_t size, int flags) {

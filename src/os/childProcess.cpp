@@ -10,7 +10,7 @@
 
 #include "base/report.h"
 #include "base/sysCalls.h"
-#include "os/pkSignalHandler.h"
+#include "pisnp/files.h"
 #include "pisnp/resultCodes.h"
 #include "pisnp/threads.h"
 #include "pisnp/traceFlags.h"

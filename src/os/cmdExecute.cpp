@@ -16,9 +16,9 @@
 #include "base/report.h"
 #include "base/sysCalls.h"
 #include "mem/checkedAlloc.h"
-#include "os/pkSignalHandler.h"
-#include "os/systemInfo.h"
+#include "pisnp/files.h"
 #include "pisnp/resultCodes.h"
+#include "pisnp/systemInfo.h"
 #include "pisnp/traceFlags.h"
 
 namespace {

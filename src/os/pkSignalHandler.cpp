@@ -1,4 +1,4 @@
-#include "os/pkSignalHandler.h"
+#include "pisnp/files.h"
 
 #include <signal.h>
 

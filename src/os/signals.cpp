@@ -11,7 +11,7 @@
 
 #include "base/report.h"
 #include "mem/checkedAlloc.h"
-#include "os/pkSignalHandler.h"
+#include "pisnp/files.h"
 #include "pisnp/hostAnchor.h"
 #include "pisnp/traceFlags.h"
 

@@ -1,12 +1,13 @@
-// The process-wide system information record.
-//
-// So far it holds only the client's executable directory, which command execution needs to
-// find its helper program. Nothing in the library fills it: the host does, with a string from
-// malloc ending in "/". Not exported yet.
+// The filling of the system record, apart from its once-only guard, so that a test can fill a
+// record of its own against a root it prepared.
 #pragma once
 
-struct dsSystemInfo_t {
-    char* execDir;  // null until the host sets it
-};
+#include "pisnp/systemInfo.h"
 
-dsSystemInfo_t* dsGetSystemInfo();
+namespace pisnp::os {
+
+// Sets every field that the first dsGetSystemInfo sets; leaves the arguments and the executable
+// directory alone.
+void fillSystemInfo(dsSystemInfo_t* info);
+
+}  // namespace pisnp::os

@@ -113,12 +113,15 @@ int GetQuotedToken(char** pos, char* out) {
         char c = *s;
         if (!inValue && spaceAt(s)) return deliver(pos, out, start, s, s + 1);
         if (c == '"') ++doubles;
-        if (!inValue && isQuote(c) && afterEquals) {
+        if (inValue) {
+            if (c == q && doubles % 2 == 0 && (s[1] == '\0' || s[1] == ' ')) inValue = false;
+        } else if (isQuote(c)) {
+            // A mark at the very end can neither open a value nor be meant as text.
             if (s[1] == '\0') return refuse(out, s - start);
-            inValue = true;
-            q = c;
-        } else if (inValue && c == q && doubles % 2 == 0 && (s[1] == '\0' || s[1] == ' ')) {
-            inValue = false;
+            if (afterEquals) {
+                inValue = true;
+                q = c;
+            }
         }
         afterEquals = c == '=';
     }
@@ -152,13 +155,16 @@ int GetQuotedToken(wchar_t** pos, wchar_t* out) {
     for (; *s != L'\0'; ++s) {
         wchar_t c = *s;
         if (!inValue && space(c)) return deliver(pos, out, start, s, s + 1);
-        if (!inValue && (c == L'"' || c == L'\'') && s > start && s[-1] == L'=') {
-            if (s[1] == L'\0') return refuse(out, s - start);
-            inValue = true;
-            q = c;
-        } else if (inValue && c == q) {
+        if (inValue) {
+            if (c != q) continue;
             if (s[1] != L'\0' && s[1] != L' ') return refuse(out, s - start);
             inValue = false;
+        } else if (c == L'"' || c == L'\'') {
+            if (s[1] == L'\0') return refuse(out, s - start);
+            if (s > start && s[-1] == L'=') {
+                inValue = true;
+                q = c;
+            }
         }
     }
     if (inValue) return refuse(out, s - start);

@@ -18,8 +18,8 @@
 #include <thread>
 
 #include "mem/checkedAlloc.h"
-#include "os/pkSignalHandler.h"
-#include "os/systemInfo.h"
+#include "pisnp/files.h"
+#include "pisnp/systemInfo.h"
 #include "support/allocTracker.h"
 
 namespace {

@@ -88,13 +88,13 @@ TEST(Conditions, CondTimedWaitEndsAtDeadlineWithOrWithoutFlag) {
     EXPECT_EQ(timedWait(100, nullptr, idle).rc, 964);
     EXPECT_EQ(timedWait(-5, &flag, idle).rc, 964) << "a deadline in the past";
     // A start late in its second needs a carry from the nanoseconds into the seconds.
-    pisnp::sys::Override lateInTheSecond(&pisnp::sys::Table::gettimeofday,
-                                         +[](timeval* tv, void*) {
-                                             int rc = pisnp::sys::real().gettimeofday(tv, nullptr);
-                                             tv->tv_sec -= 1;
-                                             tv->tv_usec = 999000;
-                                             return rc;
-                                         });
+    pisnp::sys::Override lateInTheSecond(
+        &pisnp::sys::Table::gettimeofday, +[](timeval* tv, void*) {
+            int rc = pisnp::sys::real().gettimeofday(tv, nullptr);
+            tv->tv_sec -= 1;
+            tv->tv_usec = 999000;
+            return rc;
+        });
     flag = 1;
     EXPECT_EQ(timedWait(5, &flag, idle).rc, 0);
 }

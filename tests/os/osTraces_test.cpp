@@ -119,10 +119,11 @@ TEST_F(OsTraceTest, CaptureFailuresAreTracedAndKeepTheCode) {
 
     {
         // No descriptor left for the capture file: the command still runs, uncaptured.
-        pisnp::sys::Override noFile(&pisnp::sys::Table::mkostemp, +[](char*, int) {
-            errno = EMFILE;
-            return -1;
-        });
+        pisnp::sys::Override noFile(
+            &pisnp::sys::Table::mkostemp, +[](char*, int) {
+                errno = EMFILE;
+                return -1;
+            });
         char command[] = "exit 5";
         EXPECT_EQ(psCmdExecute(command, 1, &out, 0), 5);
         EXPECT_EQ(out, nullptr);

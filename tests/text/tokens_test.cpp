@@ -1,9 +1,17 @@
-// Token readers: where a token ends, what it keeps of its quotes, and where reading resumes.
+// Token readers: where a token ends, what it keeps of its quotes, and where reading resumes;
+// yes/no words, option-file lines and byte dumps.
+#include "pisnp/tokens.h"
+
 #include <gtest/gtest.h>
 
-#include <string>
+#include <unistd.h>
 
-#include "pisnp/tokens.h"
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "pisnp/strings.h"
 
 namespace {
 
@@ -83,6 +91,11 @@ TEST(GetQuotedToken, MalformedQuotingAndLongTokens) {
     EXPECT_EQ(quoted("\"never closed").token, "");
     EXPECT_EQ(quoted("name=\"open value").rc, PISNP_RC_BAD_QUOTES);
     EXPECT_EQ(quoted("name=\"").rc, PISNP_RC_BAD_QUOTES);
+    // A mark at the end of the text is refused wherever it stands, in both forms.
+    EXPECT_EQ(quoted("abc\"").rc, PISNP_RC_BAD_QUOTES);
+    EXPECT_EQ(quoted("it's").token, "it's");
+    EXPECT_EQ(quotedWide(L"abc'").rc, PISNP_RC_BAD_QUOTES);
+    EXPECT_EQ(quotedWide(L"it's x").token, "it's");
 
     EXPECT_EQ(quoted(std::string(kMaxQuotedToken, 'a')).rc, 0);
     Read r = quoted(std::string(kMaxQuotedToken + 1, 'a'));
@@ -101,6 +114,58 @@ TEST(GetQuotedToken, WideFormClosesAtTheFirstMark) {
     EXPECT_EQ(quotedWide(L"\"a\"\"b c\" x").rc, PISNP_RC_BAD_QUOTES);
     EXPECT_EQ(quotedWide(L"name=\"a b\"x").rc, PISNP_RC_BAD_QUOTES);
     EXPECT_EQ(quotedWide(L"name=\"a b\" x").token, "name=\"a b\"");
+}
+
+TEST(Toggle, YesAndNoWordsInAnyCase) {
+    for (const char* yes : {"on", "Oui", "10-4", "y", "AFFIRMATIVE"})
+        EXPECT_EQ(utilParseToggle(yes, 1, 0), 1) << yes;
+    for (const char* no : {"off", "Nein", "0", "n"}) EXPECT_EQ(utilParseToggle(no, 1, 0), 0) << no;
+    for (const char* other : {"maybe", "", "YESS", "ES", "YES YE", "OFF ON"})
+        EXPECT_EQ(utilParseToggle(other, 1, 0), kToggleUnknown) << other;
+}
+
+TEST(OptionFile, BlankAndCommentLinesAreSkippedButCounted) {
+    char name[] = "/tmp/pisnp-opt-XXXXXX";
+    int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    const char text[] = "first\n   \n  * comment\n\r\nsecond\r\n\tthird\r\r\nlast";
+    ASSERT_EQ(write(fd, text, sizeof text - 1), static_cast<ssize_t>(sizeof text - 1));
+    close(fd);
+
+    int lineNo = 99;
+    FILE* f = utFileOpen(name, "r", &lineNo, nullptr);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(lineNo, 0);
+    char buf[64];
+    std::vector<std::pair<std::string, int>> lines;
+    while (utGetNextLine(buf, sizeof buf, f, &lineNo, 0, 0) != nullptr)
+        lines.emplace_back(buf, lineNo);
+    std::fclose(f);
+    unlink(name);
+    std::vector<std::pair<std::string, int>> expected = {
+        {"first", 1}, {"second\r", 5}, {"\tthird\r\r", 6}, {"last", 7}};
+    EXPECT_EQ(lines, expected) << "one line end removed, carriage return only without a line feed";
+
+    lineNo = 5;
+    EXPECT_EQ(utFileOpen("/no/such/file", "r", &lineNo, nullptr), nullptr);
+    EXPECT_EQ(lineNo, 5);
+}
+
+TEST(PrintStr, StreamAndBufferGetTheSameCharacters) {
+    unsigned char abc[] = {0x41, 0x00, 0x42};
+    char out[16];
+    PrintStrToBuf(out, abc, 3, cfPrintable);
+    EXPECT_STREQ(out, "A.B");
+    PrintStrToBuf(out, abc, 3, cfHex);
+    EXPECT_STREQ(out, "410042");
+    std::FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    PrintStr(f, abc, 3, cfHex);
+    std::rewind(f);
+    char printed[16] = "";
+    EXPECT_EQ(std::fread(printed, 1, sizeof printed - 1, f), 6u);
+    EXPECT_STREQ(printed, out);
+    std::fclose(f);
 }
 
 }  // namespace
