@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -74,6 +75,10 @@ class FakeHost {
     const std::vector<MessageCall>& messageCalls() const { return messageCalls_; }
 
   private:
+    static std::mutex& mutex() {
+        static std::mutex m;
+        return m;
+    }
     static FakeHost*& current() {
         static FakeHost* host = nullptr;
         return host;
@@ -84,6 +89,7 @@ class FakeHost {
         va_start(args, fmt);
         std::vsnprintf(text, sizeof text, fmt, args);
         va_end(args);
+        std::lock_guard lock(mutex());  // status callbacks trace from a second thread
         if (current() != nullptr) current()->lines_.emplace_back(text);
     }
     static void message(piHostServices_t*, char*, int msgNum, ...) {
