@@ -317,7 +317,7 @@ TEST_F(SnapshotApi, StatusCallbackRacingTermination) {
 // answers with one of its codes, nothing is left registered or allocated, and a snapshot that
 // the host was told about is removed.
 TEST_F(SnapshotApi, AllocationFailuresAlongTheRoad) {
-    std::string group = lvm.root() + "/dev/" + kTestVg;
+    std::string group = lvm.group();
     for (bool andLater : {false, true}) {
         unsigned long steps = pisnp_test::sweepAllocationFailures(
             [&] {

@@ -165,7 +165,7 @@ class LvmCommands : public ::testing::Test {
     }
     void TearDown() override { delete provider; }
     std::string nodeOf(const std::string& name) const {
-        return lvm.root() + "/dev/" + kTestVg + "/" + name;
+        return lvm.group() + "/" + name;
     }
 
     FakeHost host;
@@ -204,7 +204,7 @@ TEST_F(LvmCommands, NameTakenByAnotherProcessIsNotRemoved) {
     EXPECT_EQ(clock.pauses(), 1);
     EXPECT_TRUE(provider->ownsSnapshot());
     EXPECT_EQ(std::string(props.devicePath), std::string("/dev/") + kTestVg + "/" + own);
-    EXPECT_TRUE(host.messages().empty());
+    EXPECT_TRUE(host.messageCalls().empty());
 
     // While it stands, it is neither prepared nor started again, and keeps its names.
     EXPECT_EQ(provider->beginPrepareSnapshot(), BKP_RC_SNAPSHOT_STANDS);
@@ -230,7 +230,8 @@ TEST_F(LvmCommands, FailedCreateRemovesNothing) {
     EXPECT_EQ(provider->startSnapshot(&props), 5);
     EXPECT_EQ(clock.pauses(), lvmops::kMaxNamePauses) << "retried within the bound";
     EXPECT_EQ(lvm.calls().size(), 1u + lvmops::kMaxNamePauses);
-    EXPECT_EQ(host.messages(), std::vector<int>{MSG_SNAP_CREATE_FAILED}) << "reported once";
+    ASSERT_EQ(host.messageCalls().size(), 1u) << "reported once";
+    EXPECT_EQ(host.messageCalls()[0].number, MSG_SNAP_CREATE_FAILED);
     lvm.clearCalls();
     EXPECT_EQ(provider->deleteSnapshot(), 0);
     EXPECT_TRUE(lvm.calls().empty());
