@@ -1,10 +1,12 @@
 // The checked allocator against plain malloc/free for small blocks. Each pair of benchmarks
 // runs in the same process; the checked one reports its time per pair as a ratio of the
-// baseline measured just before it ("ratio_vs_malloc").
+// baseline measured just before it ("ratio_vs_malloc", the median of interleaved samples).
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <vector>
 
 #include "mem/checkedAlloc.h"
 
@@ -13,7 +15,12 @@ namespace {
 constexpr int kBatch = 64;
 
 // One timed sample: kRounds batches of kBatch allocations followed by their releases.
-constexpr int kRounds = 4000;
+constexpr int kRounds = 1000;
+
+double median(std::vector<double> v) {
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return v[v.size() / 2];
+}
 
 template <typename Loop>
 double nsPerPair(Loop loop) {
@@ -69,15 +76,18 @@ void BM_ArcMalloc(benchmark::State& state) {
         for (auto* b : blocks) arcFree(b, "bench", 2);
     }
     state.SetItemsProcessed(state.iterations() * kBatch);
-    // Interleaved samples of both, so that machine noise hits them alike.
-    double plain = 0, checked = 0;
-    for (int i = 0; i < 7; ++i) {
-        plain += nsPerPair([size] { plainRounds(size); });
-        checked += nsPerPair([size] { checkedRounds(size); });
+    // Interleaved samples of both, so that machine noise hits them alike; the median of the
+    // per-sample ratios, so that a sample disturbed by another process does not decide it.
+    constexpr int kSamples = 31;
+    std::vector<double> ratios, plain, checked;
+    for (int i = 0; i < kSamples; ++i) {
+        plain.push_back(nsPerPair([size] { plainRounds(size); }));
+        checked.push_back(nsPerPair([size] { checkedRounds(size); }));
+        ratios.push_back(checked.back() / plain.back());
     }
-    state.counters["ratio_vs_malloc"] = checked / plain;
-    state.counters["malloc_ns"] = plain / 7;
-    state.counters["arc_ns"] = checked / 7;
+    state.counters["ratio_vs_malloc"] = median(ratios);
+    state.counters["malloc_ns"] = median(plain);
+    state.counters["arc_ns"] = median(checked);
 }
 
 BENCHMARK(BM_Malloc)->Arg(16)->Arg(64)->Arg(256);
