@@ -117,17 +117,18 @@ static void hostilePaths(void) {
 /* One of two processes that start in the same second: its snapshot is its own throughout, and
  * it removes only that one. The parent says when to look again and end. */
 static int racer(const char* source, int toParent, int fromParent) {
-    if (!startLibrary()) return 10;
+    int rc = startLibrary() ? 0 : 10;
     time_t now = time(NULL);
     while (time(NULL) == now) usleep(1000); /* both begin at the start of the same second */
     unsigned int handle = 0;
     bkpSnapshotStartOut_t out;
-    if (snapshotOf(source, &handle, &out) != 0) return 11;
-    if (!fileHas(out.props.devicePath, source)) return 12;
+    if (rc == 0 && snapshotOf(source, &handle, &out) != 0) rc = 11;
+    if (rc == 0 && !fileHas(out.props.devicePath, source)) rc = 12;
     char go;
     if (write(toParent, "S", 1) != 1 || read(fromParent, &go, 1) != 1) return 13;
-    if (!fileHas(out.props.devicePath, source)) return 14; /* the other one may have ended */
-    return terminateSnapshot(handle) == 0 && !fileHas(out.props.devicePath, NULL) ? 0 : 15;
+    if (rc == 0 && !fileHas(out.props.devicePath, source)) rc = 14; /* the other one has ended */
+    if (rc == 0 && (terminateSnapshot(handle) != 0 || fileHas(out.props.devicePath, NULL))) rc = 15;
+    return rc;
 }
 
 static void twoProcessesInOneSecond(void) {
