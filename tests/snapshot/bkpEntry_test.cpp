@@ -63,7 +63,7 @@ class ScriptedProvider : public DSnapshotProvider {
     std::function<void()> callback;
     std::atomic<bool> inside{false};
     static inline std::atomic<int> deletions{0};
-    static inline bool deletedInside = false;
+    static inline std::atomic<bool> deletedInside{false};
     static inline int stopMode = -1;
 };
 
