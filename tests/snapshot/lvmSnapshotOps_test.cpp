@@ -81,7 +81,7 @@ TEST(LvmSnapshotOps, SizeNameAndLocalTime) {
 
 // Only the volume manager's name characters may reach a command line: every other byte is
 // refused, in the group and in the volume, wherever it stands in the name.
-TEST(LvmSnapshotOps, VolumePathsAreRefusedForAnyOtherCharacter) {
+TEST(LvmSnapshotOps, VolumePathsAndNamesAreRefusedForAnyOtherCharacter) {
     for (int c = 1; c < 256; ++c) {
         bool nameChar = (c < 128 && std::isalnum(c)) || std::strchr("+_.-", c) != nullptr;
         for (const std::string& name :
@@ -100,24 +100,15 @@ TEST(LvmSnapshotOps, VolumePathsAreRefusedForAnyOtherCharacter) {
     std::string_view group;
     EXPECT_TRUE(lvmops::parseVolumePath("/dev/vg_01+x.y-z/..lv", &group));
     EXPECT_EQ(group, "vg_01+x.y-z");
-}
 
-TEST(LvmSnapshotOps, CommandLinesHoldNothingButTheirNames) {
+    // The exact lines are host_hostile's to check, what may not reach them fuzz_volumePath's;
+    // here only that the longest names fit and that a directory of another kind is refused.
     char line[lvmops::kCommandRoom];
-    ASSERT_TRUE(lvmops::formatCreateCommand(line, "/usr/sbin/", 1048576, "s.1", "/dev/v+g/l_v-1"));
-    EXPECT_STREQ(line, "/usr/sbin/lvcreate -L 1048576K -n s.1 -s /dev/v+g/l_v-1 1>/dev/null");
-    ASSERT_TRUE(lvmops::formatRemoveCommand(line, "", "v+g", "s.1"));
-    EXPECT_STREQ(line, "lvremove -f /dev/v+g/s.1 1>/dev/null");
     std::string longest(127, 'n'), path = "/dev/" + longest + "/" + longest;
     EXPECT_TRUE(
-        lvmops::formatCreateCommand(line, "/sbin/", UINT64_MAX, longest.c_str(), path.c_str()));
-
-    EXPECT_FALSE(lvmops::formatCreateCommand(line, "/tmp/", 1, "s", "/dev/vg/lv"));
+        lvmops::formatCreateCommand(line, "/usr/sbin/", UINT64_MAX, longest.c_str(), path.c_str()));
+    EXPECT_FALSE(lvmops::formatRemoveCommand(line, "/tmp/", "vg", "s"));
     EXPECT_STREQ(line, "") << "nothing is left that could be run";
-    EXPECT_FALSE(lvmops::formatCreateCommand(line, "", 1, "s;x", "/dev/vg/lv"));
-    EXPECT_FALSE(lvmops::formatCreateCommand(line, "", 1, "s", "/dev/vg/lv x"));
-    EXPECT_FALSE(lvmops::formatRemoveCommand(line, "", "vg$(x)", "s"));
-    EXPECT_FALSE(lvmops::formatRemoveCommand(line, "", "vg", nullptr));
 }
 
 // Answers "taken" a given number of times, then "free".
@@ -164,9 +155,7 @@ class LvmCommands : public ::testing::Test {
         ASSERT_NE(provider, nullptr);
     }
     void TearDown() override { delete provider; }
-    std::string nodeOf(const std::string& name) const {
-        return lvm.group() + "/" + name;
-    }
+    std::string nodeOf(const std::string& name) const { return lvm.group() + "/" + name; }
 
     FakeHost host;
     FakeLvm lvm;
