@@ -1,13 +1,11 @@
 // The checked allocator against plain malloc/free for small blocks. Each pair of benchmarks
 // runs in the same process; the checked one reports its time per pair as a ratio of the
-// baseline measured just before it ("ratio_vs_malloc", the median of interleaved samples).
+// baseline ("ratio_vs_malloc", alternating samples, bench/benchRatio.h).
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdlib>
-#include <vector>
 
+#include "benchRatio.h"
 #include "mem/checkedAlloc.h"
 
 namespace {
@@ -16,19 +14,6 @@ constexpr int kBatch = 64;
 
 // One timed sample: kRounds batches of kBatch allocations followed by their releases.
 constexpr int kRounds = 1000;
-
-double median(std::vector<double> v) {
-    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
-    return v[v.size() / 2];
-}
-
-template <typename Loop>
-double nsPerPair(Loop loop) {
-    auto start = std::chrono::steady_clock::now();
-    loop();
-    std::chrono::duration<double, std::nano> d = std::chrono::steady_clock::now() - start;
-    return d.count() / (kRounds * kBatch);
-}
 
 [[gnu::noinline]] void plainRounds(size_t size) {
     void* blocks[kBatch];
@@ -76,18 +61,10 @@ void BM_ArcMalloc(benchmark::State& state) {
         for (auto* b : blocks) arcFree(b, "bench", 2);
     }
     state.SetItemsProcessed(state.iterations() * kBatch);
-    // Interleaved samples of both, so that machine noise hits them alike; the median of the
-    // per-sample ratios, so that a sample disturbed by another process does not decide it.
-    constexpr int kSamples = 31;
-    std::vector<double> ratios, plain, checked;
-    for (int i = 0; i < kSamples; ++i) {
-        plain.push_back(nsPerPair([size] { plainRounds(size); }));
-        checked.push_back(nsPerPair([size] { checkedRounds(size); }));
-        ratios.push_back(checked.back() / plain.back());
-    }
-    state.counters["ratio_vs_malloc"] = median(ratios);
-    state.counters["malloc_ns"] = median(plain);
-    state.counters["arc_ns"] = median(checked);
+    // Alternating samples timed by the thread's CPU time, the best of each: one sample disturbed
+    // by another process does not decide it.
+    state.counters["ratio_vs_malloc"] =
+        bench::ratio([size] { checkedRounds(size); }, [size] { plainRounds(size); }, 1, 15);
 }
 
 BENCHMARK(BM_Malloc)->Arg(16)->Arg(64)->Arg(256);

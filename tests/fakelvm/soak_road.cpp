@@ -13,6 +13,7 @@
 #include "fakeHost.h"
 #include "support/allocTracker.h"
 #include "support/fakeClock.h"
+#include "support/messageSystem.h"
 
 namespace {
 
@@ -46,6 +47,8 @@ int main() {
     }
     snaptest::FakeHost host;
     host.services()->traceOn = 0;
+    std::snprintf(host.options().clientDir, sizeof host.options().clientDir, "%s",
+                  pisnp_test::catalogDir().c_str());
     pisnp_test::FakeClock clock;
     pisnp_test::AllocTracker tracker;
     piAppInfo_t info{};
