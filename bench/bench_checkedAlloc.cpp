@@ -1,11 +1,11 @@
 // The checked allocator against plain malloc/free for small blocks. Each pair of benchmarks
 // runs in the same process; the checked one reports its time per pair as a ratio of the
-// baseline measured just before it ("ratio_vs_malloc").
+// baseline ("ratio_vs_malloc", alternating samples, bench/benchRatio.h).
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstdlib>
 
+#include "benchRatio.h"
 #include "mem/checkedAlloc.h"
 
 namespace {
@@ -13,15 +13,7 @@ namespace {
 constexpr int kBatch = 64;
 
 // One timed sample: kRounds batches of kBatch allocations followed by their releases.
-constexpr int kRounds = 4000;
-
-template <typename Loop>
-double nsPerPair(Loop loop) {
-    auto start = std::chrono::steady_clock::now();
-    loop();
-    std::chrono::duration<double, std::nano> d = std::chrono::steady_clock::now() - start;
-    return d.count() / (kRounds * kBatch);
-}
+constexpr int kRounds = 1000;
 
 [[gnu::noinline]] void plainRounds(size_t size) {
     void* blocks[kBatch];
@@ -69,15 +61,10 @@ void BM_ArcMalloc(benchmark::State& state) {
         for (auto* b : blocks) arcFree(b, "bench", 2);
     }
     state.SetItemsProcessed(state.iterations() * kBatch);
-    // Interleaved samples of both, so that machine noise hits them alike.
-    double plain = 0, checked = 0;
-    for (int i = 0; i < 7; ++i) {
-        plain += nsPerPair([size] { plainRounds(size); });
-        checked += nsPerPair([size] { checkedRounds(size); });
-    }
-    state.counters["ratio_vs_malloc"] = checked / plain;
-    state.counters["malloc_ns"] = plain / 7;
-    state.counters["arc_ns"] = checked / 7;
+    // Alternating samples timed by the thread's CPU time, the best of each: one sample disturbed
+    // by another process does not decide it.
+    state.counters["ratio_vs_malloc"] =
+        bench::ratio([size] { checkedRounds(size); }, [size] { plainRounds(size); }, 1, 15);
 }
 
 BENCHMARK(BM_Malloc)->Arg(16)->Arg(64)->Arg(256);

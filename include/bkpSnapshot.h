@@ -6,7 +6,22 @@
  * failed pre- or post-snapshot command, 24 unknown handle to prepare; other codes come from the
  * provider. The host owns every record it passes; the library copies the volume list and the
  * command strings. Only bkpSnapshotStatusCallback may arrive from a second host thread, while
- * the snapshot is being terminated. */
+ * the snapshot is being terminated.
+ *
+ * For a host that runs as root, the library departs from its first behaviour here:
+ *  - The first volume's device path must be /dev/<group>/<volume>, both names of letters,
+ *    digits and + _ . - (not starting with -, not . or .., at most 127 characters). Any other
+ *    path is refused when the snapshot is prepared, with BKP_RC_INVALID_VOLUME_PATH (25) and
+ *    message 5250, before any command is run.
+ *  - bkpTerminateSnapshot removes a snapshot only when this handle's own lvcreate made it; after
+ *    a failed bkpStartSnapshot it runs nothing and returns 0.
+ *  - A name that another process took in the same second is retried with the next second's
+ *    name within the usual five one-second pauses.
+ *  - While a handle's snapshot stands, preparing (bkpInitializeSnapshot mode 2) or starting it
+ *    again returns BKP_RC_SNAPSHOT_STANDS (26); the handle and its snapshot stay.
+ *  - bkpOBFGetInfo returns 2 for a null record.
+ *  - A status callback that is still inside the provider when termination's wait of twenty
+ *    seconds ends keeps the provider alive until it returns; one that comes later returns -1. */
 #ifndef BKP_SNAPSHOT_H
 #define BKP_SNAPSHOT_H
 

@@ -8,7 +8,10 @@
  *  - Results are integer return codes, 0 for success. No pointer argument may be null unless its
  *    description says so.
  *  - Records are read and written at fixed byte offsets; each offset below is checked at compile
- *    time. Fields named reserved are not touched by the library. */
+ *    time. Fields named reserved are not touched by the library.
+ *  - A piSnapshotInit that fails leaves nothing started, so that it can be called again (also
+ *    after a piQueryApp that was missing). piQueryApp and piSnapshotInit return 109 for a null
+ *    record. */
 #ifndef PI_PLUGIN_H
 #define PI_PLUGIN_H
 

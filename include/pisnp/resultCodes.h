@@ -112,6 +112,13 @@
 /* The handle to prepare is unknown; also: lvremove failed, and start-up without a valid
  * provider type. */
 #define BKP_RC_NOT_FOUND 24
+/* The volume's device path is not /dev/VG/LV with volume manager names (letters, digits and
+ * + _ . -, not starting with -, not . or .., at most 127 characters): refused before any command
+ * line is written. */
+#define BKP_RC_INVALID_VOLUME_PATH 25
+/* The snapshot of this handle stands (its lvcreate succeeded and it was not removed yet): it is
+ * not prepared or started again, and the handle keeps its names. */
+#define BKP_RC_SNAPSHOT_STANDS 26
 /* Volume lists: two nodes name one volume with different data. */
 #define BKP_RC_SNAP_VOLUME_CONFLICT 6054
 /* bkpOBFGetInfo answers an unknown handle with PISNP_RC_NO_MEMORY (102); piSnapshotInit passes

@@ -49,8 +49,10 @@ class PISNP_API DssSnapshotProvider {
     // The command's text, or null when there is none.
     char* getPreSnapshotCmd();
     char* getPostSnapshotCmd();
-    // The flag is written by the host's status-callback thread and read by the thread that
-    // terminates the snapshot, which must not delete the provider while it is 1.
+    // The number of status callbacks inside the provider (1 while the host's one callback
+    // runs): written by the host's status-callback thread and read by the thread that
+    // terminates the snapshot. The library counts its callbacks itself and deletes the provider
+    // only after the last one has left; a provider taken out of the registry finds no new ones.
     void setStatusCallbackRunning(int running);
     int getStatusCallbackRunning();
     // The provider's private copy of the volume list; null when it was created without one.
@@ -75,7 +77,9 @@ class PISNP_API DssSnapshotProvider {
     unsigned int snapParam4;
     void* snapContext;
     bkpSnapshotErrorInfo_t errorInfo;
-    // Reserved for providers that need them; the volume manager provider does not.
+    // Reserved for providers that need them. The volume manager provider keeps in the first
+    // whether its own lvcreate succeeded and the snapshot has not been removed since: only then
+    // does it run lvremove. The other two it does not use.
     unsigned int reserved1;
     unsigned long long reserved2;
     unsigned int reserved3;
@@ -85,6 +89,17 @@ class PISNP_API DssSnapshotProvider {
 
 // The volume manager provider: creates a snapshot logical volume of the first volume of its list
 // with lvcreate and removes it with lvremove.
+//
+// Hosts run as root, so the provider guards the shell and other processes' snapshots:
+//  - The first volume's device path must be /dev/<group>/<volume> with volume manager names
+//    (letters, digits and + _ . -, not starting with -, not . or .., at most 127 characters);
+//    any other path is refused (BKP_RC_INVALID_VOLUME_PATH) before a command line is written.
+//  - lvremove runs only for a snapshot that this provider's own lvcreate made; after a failed
+//    create, deleteSnapshot runs nothing and returns 0.
+//  - An lvcreate that fails because another process took the name in the same second is tried
+//    again with the next free name, within the same bound of five one-second pauses.
+//  - While its snapshot stands, preparing or starting again is refused (BKP_RC_SNAPSHOT_STANDS)
+//    and the names are kept.
 //
 // The directory of the volume manager's commands is found once, when the object is built, and
 // prefixed to every command; when neither usual directory holds them the commands are left to
@@ -113,6 +128,8 @@ class PISNP_API DSnapshotProvider : public DssSnapshotProvider {
     int snapshotAction(piSnapshotActionIn_t* in, piSnapshotActionOut_t* out) override;
     // Writes a new snapshot name and tells whether its device path exists: 0 when it does.
     virtual int createSnapshotDevName();
+    // True from this provider's own successful lvcreate until its lvremove succeeds.
+    bool ownsSnapshot() const { return reserved1 != 0; }
 
     void queryLibVersion(unsigned short* version, unsigned short* release, unsigned short* level);
     int isSnapshotProviderInstalled();

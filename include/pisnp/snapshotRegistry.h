@@ -7,8 +7,13 @@
 // providers: whoever removes one deletes it, except that destroying the registry cleans up and
 // deletes every provider still in it.
 //
-// The lock is the pk nested mutex, which does nothing in this library: the registry relies on the
-// host calling the plug-in from one thread at a time.
+// Threads: the host calls the plug-in from one thread at a time, except that a status callback
+// may arrive from a second thread while a snapshot is terminated. The registry therefore has a
+// real, re-entrant lock of its own around its list and counters (the pk mutex it also holds does
+// nothing in this library), and a provider that a status callback holds
+// (gdHoldSnapshotInstance) is deleted only after the callback has released it: a provider taken
+// out of the registry is disposed of with gdDisposeSnapshotInstance, and a callback that comes
+// after that finds nothing.
 #pragma once
 
 #include <cstddef>
@@ -45,6 +50,14 @@ class PISNP_API DssGlobalData {
     static DssSnapshotProvider* gdGetSnapshotInstance(unsigned int handle);
     // The provider at that list position (0 = first), or null.
     static DssSnapshotProvider* gdGetSnapshotInstanceByListLocation(unsigned int position);
+    // The provider with that handle (looked up as gdGetSnapshotInstance does), held for a
+    // caller in another thread until gdReleaseSnapshotInstance: it is not deleted meanwhile.
+    // Null when there is none.
+    static DssSnapshotProvider* gdHoldSnapshotInstance(unsigned int handle);
+    static void gdReleaseSnapshotInstance(DssSnapshotProvider* provider);
+    // Deletes a provider that is no longer registered: at once, or when its last hold is
+    // released.
+    static void gdDisposeSnapshotInstance(DssSnapshotProvider* provider);
     // Store and fetch the last error record; nothing without a registry or with a null record.
     static void gdSetSnapError(bkpSnapshotErrorInfo_t* info);
     static void gdGetSnapError(bkpSnapshotErrorInfo_t* info);
@@ -73,6 +86,7 @@ class PISNP_API DssGlobalData {
     unsigned int snapProviderHandle;
     unsigned int instanceCount;
     DFcgLinkedList* instanceList;
+    // Kept for the layout; the lock that Lock and UnLock take is the registry's own.
     MutexDesc* lock;
     void* snapProviderInfo;
     bkpSnapshotErrorInfo_t lastError;

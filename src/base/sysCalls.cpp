@@ -20,17 +20,18 @@ FILE* realFopen(const char* path, const char* mode) {
 int realFcntlLock(int fd, int command, struct flock* lock) {
     return ::fcntl(fd, command, lock);
 }
-int realExecv(const char* path, char* const argv[]) {
-    return ::execv(path, argv);
+int realPosixSpawn(pid_t* pid, const char* path, const posix_spawn_file_actions_t* actions,
+                   const posix_spawnattr_t* attr, char* const argv[], char* const envp[]) {
+    return ::posix_spawn(pid, path, actions, attr, argv, envp);
 }
 
 constexpr Table kReal = {
-    realGettimeofday, ::time,     ::clock_gettime, ::sleep,   ::select,    realOpen,
-    ::close,          ::read,     ::write,         ::stat,    ::lstat,     ::unlink,
-    ::rename,         ::mkostemp, realFopen,       ::fdopen,  std::fwrite, std::fflush,
-    std::fclose,      ::fork,     realExecv,       ::waitpid, ::shmget,    ::shmat,
-    ::shmdt,          ::shmctl,   ::access,        ::mkdir,   ::rmdir,     realFcntlLock,
-    ::popen,          ::pclose,
+    realGettimeofday, ::time,         ::clock_gettime, ::sleep,  ::select,      realOpen,
+    ::close,          ::read,         ::write,         ::stat,   ::lstat,       ::unlink,
+    ::rename,         ::mkostemp,     realFopen,       ::fdopen, std::fwrite,   std::fflush,
+    std::fclose,      realPosixSpawn, ::waitpid,       ::shmget, ::shmat,       ::shmdt,
+    ::shmctl,         ::access,       ::mkdir,         ::rmdir,  realFcntlLock, ::popen,
+    ::pclose,
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/select.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
@@ -45,8 +46,10 @@ struct Table {
     int (*fflush)(FILE* stream);
     int (*fclose)(FILE* stream);
     // Processes.
-    pid_t (*fork)();
-    int (*execv)(const char* path, char* const argv[]);
+    // Starts a program without copying the caller's memory; the error of a program that
+    // cannot be run comes back as the result, as from exec.
+    int (*posix_spawn)(pid_t* pid, const char* path, const posix_spawn_file_actions_t* actions,
+                       const posix_spawnattr_t* attr, char* const argv[], char* const envp[]);
     pid_t (*waitpid)(pid_t pid, int* status, int options);
     // System V shared memory.
     int (*shmget)(key_t key, size_t size, int flags);
@@ -122,11 +125,9 @@ inline int fflush(FILE* stream) {
 inline int fclose(FILE* stream) {
     return table.fclose(stream);
 }
-inline pid_t fork() {
-    return table.fork();
-}
-inline int execv(const char* path, char* const argv[]) {
-    return table.execv(path, argv);
+inline int posix_spawn(pid_t* pid, const char* path, const posix_spawn_file_actions_t* actions,
+                       const posix_spawnattr_t* attr, char* const argv[], char* const envp[]) {
+    return table.posix_spawn(pid, path, actions, attr, argv, envp);
 }
 inline pid_t waitpid(pid_t pid, int* status, int options) {
     return table.waitpid(pid, status, options);

@@ -4,6 +4,7 @@
 // buffer: each text goes out together with the end marker behind it in one system call, and the
 // header's next-write offset is rewritten in place, so that a reader of the file (or a crash)
 // always finds the header pointing at "\nEND OF DATA\n\n".
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -102,7 +103,7 @@ bool parseHeader(const char* line, unsigned long* offset, unsigned long* maxMB) 
 // than ours is continued at its end. Returns it open, or null.
 FILE* reuseFile(TraceObject* t) {
     if (t->segmentCount > 1) return nullptr;
-    FILE* f = pisnp::sys::fopen(t->traceFileName, "r+");
+    FILE* f = openTraceFile(t->traceFileName, TraceOpen::reuse);
     if (f == nullptr) return nullptr;
     int fd = fileno(f);
     struct stat st;
@@ -131,7 +132,7 @@ FILE* reuseFile(TraceObject* t) {
 }
 
 FILE* createFile(TraceObject* t) {
-    FILE* f = pisnp::sys::fopen(t->traceFileName, "w+");
+    FILE* f = openTraceFile(t->traceFileName, TraceOpen::recreate);
     if (f == nullptr) return nullptr;
     char header[320];
     int len = std::snprintf(header, sizeof header, "%s123456789012", kMagic);
@@ -146,7 +147,46 @@ FILE* createFile(TraceObject* t) {
     return f;
 }
 
+// An open that may create only creates: a name that appears between the two opens is opened
+// again as an existing file (and refused if it is a link).
+int openNoFollow(const char* path, int flags) {
+    for (int tries = 0; tries < 2; ++tries) {
+        int fd = pisnp::sys::open(path, flags | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0 || errno != ENOENT) return fd;
+        fd = pisnp::sys::open(path, flags | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
 }  // namespace
+
+FILE* openTraceFile(const char* path, TraceOpen how) {
+    int fd;
+    const char* mode;
+    switch (how) {
+        case TraceOpen::reuse:
+            fd = pisnp::sys::open(path, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+            mode = "r+";
+            break;
+        case TraceOpen::recreate:
+            fd = openNoFollow(path, O_RDWR);
+            if (fd >= 0 && ftruncate(fd, 0) != 0) {
+                pisnp::sys::close(fd);
+                fd = -1;
+            }
+            mode = "w+";
+            break;
+        default:
+            fd = openNoFollow(path, O_WRONLY | O_APPEND);
+            mode = "a";
+            break;
+    }
+    if (fd < 0) return nullptr;
+    FILE* f = pisnp::sys::fdopen(fd, mode);
+    if (f == nullptr) pisnp::sys::close(fd);
+    return f;
+}
 
 WrapLock::WrapLock() {
     pthread_setcanceltype(PTHREAD_CANCEL_DEFERRED, &oldCancelType_);

@@ -110,9 +110,14 @@ inline bool isStdStream(FILE* f) {
     return f == stdout || f == stderr;
 }
 
+// How a trace file is opened. None ever follows a symbolic link in the file's place (the open
+// fails with ELOOP), and a file that does not exist yet is created new, for the owner only.
+enum class TraceOpen { reuse, recreate, append };
+FILE* openTraceFile(const char* path, TraceOpen how);
+
 // Bounded trace files (wrap lock held for all of these).
-// Opens or reuses the file named traceFileName and writes its start; false when it cannot be
-// opened.
+// Opens or reuses the file named traceFileName and writes its start; false (errno ELOOP for a
+// symbolic link) when it cannot be opened.
 bool openBoundedFile(TraceObject* t);
 // Makes room for len bytes: wraps the file or switches to the next segment.
 void ckwrap(size_t len);

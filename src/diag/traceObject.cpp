@@ -2,6 +2,7 @@
 #include <pthread.h>
 #include <strings.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -80,6 +81,24 @@ void traceDateLine() {
              "----------------------------------------------------------------\n"
              "%s %s - Trace begun.\n",
              date, time);
+}
+
+// A link could point the trace at any file the process may write: refuse it and remove the link
+// so that the next start creates a plain file.
+int refuseLink(char* full) {
+    char target[PATH_MAX + 1] = "";
+    psIsFileSymLink(full, target);
+    nlprintf(1193, full);
+    if (psDeleteSymLink(full) == 0) {
+        nlprintf(1190, full, target);
+        char* text = nullptr;
+        if (nlLogMessage(text, 1193, full) != nullptr) arcFree(text, kSource, __LINE__);
+        text = nullptr;
+        if (nlLogMessage(text, 1190, full, target) != nullptr) arcFree(text, kSource, __LINE__);
+    } else {
+        nlprintf(1191, full);
+    }
+    return PISNP_RC_SYMLINK_REFUSED;
 }
 
 void writeUnboundedHeader(FILE* f) {
@@ -248,22 +267,7 @@ int trSetTraceFileName(char* name) {
         nlprintf(1824);
         return -1;
     }
-    char target[PATH_MAX + 1] = "";
-    if (psIsFileSymLink(full, target) != PISNP_RC_NOT_FOUND) {
-        // A link could point the trace at any file the process may write: refuse it and remove
-        // the link so that the next start creates a plain file.
-        nlprintf(1193, full);
-        if (psDeleteSymLink(full) == 0) {
-            nlprintf(1190, full, target);
-            char* text = nullptr;
-            if (nlLogMessage(text, 1193, full) != nullptr) arcFree(text, kSource, __LINE__);
-            text = nullptr;
-            if (nlLogMessage(text, 1190, full, target) != nullptr) arcFree(text, kSource, __LINE__);
-        } else {
-            nlprintf(1191, full);
-        }
-        return PISNP_RC_SYMLINK_REFUSED;
-    }
+    if (psIsFileSymLink(full, nullptr) != PISNP_RC_NOT_FOUND) return refuseLink(full);
     std::strcpy(t->traceFileName, full);
     return 0;
 }
@@ -384,7 +388,7 @@ int trBegin(char* name, int announce) {
         if (t->wrapEnabled.load()) {
             opened = openBoundedFile(t);
         } else {
-            FILE* f = pisnp::sys::fopen(target, "a");
+            FILE* f = openTraceFile(target, TraceOpen::append);
             opened = f != nullptr;
             if (opened) {
                 t->stream.store(f);
@@ -392,11 +396,18 @@ int trBegin(char* name, int announce) {
             }
         }
         if (!opened) {
-            if (t->stdoutAllowed.load())
+            // A link put in the file's place after its name was checked (or a segment's).
+            int rc = PISNP_RC_TRACE_OPEN_FAILED;
+            if (errno == ELOOP) {
+                char name[sizeof t->traceFileName];
+                std::strcpy(name, target);
+                rc = refuseLink(name);
+            } else if (t->stdoutAllowed.load()) {
                 std::printf("Unable to open trace output file %s\n", target);
+            }
             lock.release();
             trReset(1);
-            return PISNP_RC_TRACE_OPEN_FAILED;
+            return rc;
         }
         if (!t->running.load()) {
             if (t->sizeOptionGiven) {

@@ -1,7 +1,7 @@
 #include "pisnp/processes.h"
 
-#include <pthread.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,46 +18,65 @@
 namespace {
 
 // Signals whose handling the library or its host may have changed; a new program starts with
-// the default for each, in this order.
+// the default for each.
 constexpr int kResetInChild[] = {SIGINT,  SIGTERM, SIGQUIT, SIGPIPE,
                                  SIGUSR1, SIGXFSZ, SIGTSTP, SIGABRT};
 
 constexpr char kJournalProbe[] = "ps -eocomm | grep bkpjbbd";
 
-[[noreturn]] void runInChild(const char** argv) {
-    for (int sig : kResetInChild) pkInstallSignalHandler(sig, nullptr);
-    sigset_t none;
-    sigemptyset(&none);
-    pthread_sigmask(SIG_SETMASK, &none, nullptr);
-    pisnp::sys::execv(argv[0], const_cast<char* const*>(argv));
-
-    int err = errno;
-    int code = PISNP_RC_EXEC_FAILED;
+// Logs why a program could not be run and gives the exit status that stands for it.
+int reportNotRun(const char* program, int err) {
     if (err == ENOENT) {
         pisnp::report::diag(__FILE_NAME__, __LINE__, TR_ERROR, "File '%s' not found by execl().\n",
-                            argv[0]);
-        code = PISNP_RC_NOT_FOUND;
-    } else if (err == EACCES) {
-        pisnp::report::diag(__FILE_NAME__, __LINE__, TR_ERROR, "Unable to access file '%s'.\n",
-                            argv[0]);
-        code = PISNP_RC_ACCESS_DENIED;
-    } else {
-        pisnp::report::diag(__FILE_NAME__, __LINE__, TR_ERROR,
-                            "Unexpected error invoking program, errno = %d.\n", err);
+                            program);
+        return PISNP_RC_NOT_FOUND;
     }
-    // _exit, not exit: this copy of the host must not run the host's exit handlers nor flush
-    // the host's stdio buffers a second time. The logs it writes to are unbuffered.
-    _exit(code);
+    if (err == EACCES) {
+        pisnp::report::diag(__FILE_NAME__, __LINE__, TR_ERROR, "Unable to access file '%s'.\n",
+                            program);
+        return PISNP_RC_ACCESS_DENIED;
+    }
+    pisnp::report::diag(__FILE_NAME__, __LINE__, TR_ERROR,
+                        "Unexpected error invoking program, errno = %d.\n", err);
+    return PISNP_RC_EXEC_FAILED;
+}
+
+// A child that only ends, with the given exit status. It shares the caller's memory until it
+// ends, which is all it does, so it costs nothing however large the caller is.
+[[gnu::noinline]] pid_t childEndingWith(int code) {
+    pid_t pid = vfork();
+    if (pid == 0) _exit(code);
+    return pid;
 }
 
 }  // namespace
 
+// The child is started without a copy of the host's memory (copying a large host's page tables
+// costs more than the command), with the signals above at their defaults and an empty signal
+// mask. A program that cannot be run is reported here, in the caller, and a child that ends at
+// once with the status for it (104, 106 or 115) stands in for it, so that the caller's wait sees
+// what it would see of a child whose exec failed.
 pid_t SpawnTask(const char** argv) {
     // Without a program there is nothing a child could run: report it as no child at all.
     if (argv == nullptr || argv[0] == nullptr) return -1;
-    pid_t pid = pisnp::sys::fork();
-    if (pid == 0) runInChild(argv);
-    return pid;
+    sigset_t defaults;
+    sigset_t none;
+    sigemptyset(&defaults);
+    sigemptyset(&none);
+    for (int sig : kResetInChild) sigaddset(&defaults, sig);
+    posix_spawnattr_t attr;
+    if (posix_spawnattr_init(&attr) != 0) return -1;
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    pid_t pid = -1;
+    int err = pisnp::sys::posix_spawn(&pid, argv[0], nullptr, &attr, const_cast<char* const*>(argv),
+                                      environ);
+    posix_spawnattr_destroy(&attr);
+    if (err == 0) return pid;
+    // No process could be made at all.
+    if (err == EAGAIN || err == ENOMEM) return -1;
+    return childEndingWith(reportNotRun(argv[0], err));
 }
 
 void LogAfterWaitPID(char* name, int pid, int status) {

@@ -1,5 +1,8 @@
 #include "pisnp/snapshotRegistry.h"
 
+#include <pthread.h>
+
+#include <atomic>
 #include <cstring>
 
 #include "mem/checkedAlloc.h"
@@ -13,7 +16,31 @@
 
 namespace {
 
-DssGlobalData* snapshotGlobalDataP = nullptr;
+std::atomic<DssGlobalData*> snapshotGlobalDataP{nullptr};
+
+// The registry's lock: re-entrant, because the destructor calls locked members while it holds it.
+// It outlives every registry, so that a status callback in another thread can take it while the
+// registry is created or destroyed.
+pthread_mutex_t registryMutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
+
+struct RegistryLock {
+    RegistryLock() { pthread_mutex_lock(&registryMutex); }
+    ~RegistryLock() { pthread_mutex_unlock(&registryMutex); }
+    RegistryLock(const RegistryLock&) = delete;
+    RegistryLock& operator=(const RegistryLock&) = delete;
+};
+
+// A provider's status-callback count is also its count of holds. Disposing of it adds this mark;
+// whoever brings the count to the bare mark (the disposer when no hold is left, else the last
+// release) deletes the provider, so it is deleted exactly once and never under a callback.
+constexpr int kDisposed = 1 << 30;
+
+// The count lives in the provider's base; the registry reaches it through a derived view.
+struct HoldCount : DssSnapshotProvider {
+    static std::atomic<int>& of(DssSnapshotProvider* p) {
+        return p->*(&HoldCount::statusCallbackRunning);
+    }
+};
 
 // An unknown handle is searched for a second time after this pause, so every miss costs its
 // caller this long; callers that probe handles should expect it.
@@ -31,10 +58,11 @@ DssSnapshotProvider* findByID(DFcgLinkedList* list, unsigned int id) {
 // ---- static entry points ----
 
 int DssGlobalData::gdCreateDssGlobalData(int* existed, piSnapProviderInfo_t providerInfo) {
-    if (snapshotGlobalDataP != nullptr) {
+    RegistryLock held;
+    if (DssGlobalData* existing = snapshotGlobalDataP.load()) {
         SNAP_TRACE("DssGlobalData::gdCreateDssGlobalData(): Global data object already exists.\n");
         if (existed != nullptr) *existed = 1;
-        return snapshotGlobalDataP->SetSnapProviderInfo(&providerInfo);
+        return existing->SetSnapProviderInfo(&providerInfo);
     }
     if (existed != nullptr) *existed = 0;
     auto* registry = new DssGlobalData;
@@ -50,67 +78,75 @@ int DssGlobalData::gdCreateDssGlobalData(int* existed, piSnapProviderInfo_t prov
 }
 
 void DssGlobalData::gdDestroyDssGlobalData() {
-    if (snapshotGlobalDataP == nullptr) return;
+    RegistryLock held;
+    DssGlobalData* registry = snapshotGlobalDataP.load();
+    if (registry == nullptr) return;
     SNAP_TRACE("DssGlobalData::gdDestroyDssGlobalData(): Deleting global data object.\n");
-    DssGlobalData* registry = snapshotGlobalDataP;
     // Cleared first: the providers' clean-up below must find no registry to call back into.
     snapshotGlobalDataP = nullptr;
     delete registry;
 }
 
 unsigned int DssGlobalData::gdGetNextSnapshotID() {
-    if (snapshotGlobalDataP == nullptr) {
+    DssGlobalData* registry = snapshotGlobalDataP.load();
+    if (registry == nullptr) {
         SNAP_TRACE("DssGlobalData::gdGetNextSnapshotID(): ERROR: Global data object is NULL.\n");
         return BKP_NO_HANDLE;
     }
-    return snapshotGlobalDataP->GetNextSnapshotID();
+    return registry->GetNextSnapshotID();
 }
 
 int DssGlobalData::gdSetSnapProviderHandle(unsigned int handle) {
-    if (snapshotGlobalDataP == nullptr) {
+    DssGlobalData* registry = snapshotGlobalDataP.load();
+    if (registry == nullptr) {
         SNAP_TRACE(
             "DssGlobalData::gdSetSnapProviderHandle(): ERROR: Global data object is NULL.\n");
         return BKP_RC_UNKNOWN_HANDLE;
     }
-    return snapshotGlobalDataP->SetSnapProviderHandle(handle);
+    return registry->SetSnapProviderHandle(handle);
 }
 
 unsigned int DssGlobalData::gdGetSnapProviderHandle() {
-    if (snapshotGlobalDataP == nullptr) {
+    DssGlobalData* registry = snapshotGlobalDataP.load();
+    if (registry == nullptr) {
         SNAP_TRACE(
             "DssGlobalData::gdGetSnapProviderHandle(): ERROR: Global data object is NULL.\n");
         return BKP_NO_HANDLE;
     }
-    return snapshotGlobalDataP->GetSnapProviderHandle();
+    return registry->GetSnapProviderHandle();
 }
 
 void** DssGlobalData::gdGetSnapProviderInfo() {
-    if (snapshotGlobalDataP == nullptr) {
+    DssGlobalData* registry = snapshotGlobalDataP.load();
+    if (registry == nullptr) {
         SNAP_TRACE("DssGlobalData::gdGetSnapProviderInfo(): ERROR:Global data object is NULL.\n");
         return nullptr;
     }
-    return &snapshotGlobalDataP->snapProviderInfo;
+    return &registry->snapProviderInfo;
 }
 
 int DssGlobalData::gdAddSnapshotInstance(DssSnapshotProvider* provider) {
-    if (snapshotGlobalDataP == nullptr) {
+    DssGlobalData* registry = snapshotGlobalDataP.load();
+    if (registry == nullptr) {
         SNAP_TRACE("DssGlobalData::gdAddSnapshotInstance(): ERROR: Global data object is NULL.\n");
         return BKP_RC_UNKNOWN_HANDLE;
     }
-    return snapshotGlobalDataP->AddSnapshotInstance(provider);
+    return registry->AddSnapshotInstance(provider);
 }
 
 int DssGlobalData::gdRemoveSnapshotInstance(unsigned int id) {
-    if (snapshotGlobalDataP == nullptr) {
+    DssGlobalData* registry = snapshotGlobalDataP.load();
+    if (registry == nullptr) {
         SNAP_TRACE(
             "DssGlobalData::gdRemoveSnapshotInstance(): ERROR: Global data object is NULL.\n");
         return BKP_RC_UNKNOWN_HANDLE;
     }
-    return snapshotGlobalDataP->RemoveSnapshotInstance(id);
+    return registry->RemoveSnapshotInstance(id);
 }
 
 DssSnapshotProvider* DssGlobalData::gdGetSnapshotInstance(unsigned int handle) {
-    if (snapshotGlobalDataP == nullptr) {
+    DssGlobalData* registry = snapshotGlobalDataP.load();
+    if (registry == nullptr) {
         SNAP_TRACE(
             "DssGlobalData::gdGetSnapshotInstance(): handle %d ERROR: Global data object is "
             "NULL.\n",
@@ -119,30 +155,55 @@ DssSnapshotProvider* DssGlobalData::gdGetSnapshotInstance(unsigned int handle) {
     }
     // 0 is never handed out; a host passing it usually lost its handle, which is worth a line.
     if (handle == 0) SNAP_TRACE("DssGlobalData::gdGetSnapshotInstance(): handle %d\n", handle);
-    DssSnapshotProvider* provider = snapshotGlobalDataP->GetSnapshotInstanceByID(handle);
+    DssSnapshotProvider* provider = registry->GetSnapshotInstanceByID(handle);
     if (provider == nullptr)
         SNAP_TRACE("DssGlobalData::gdGetSnapshotInstance(): local handle is now %d\n", handle);
     return provider;
 }
 
 DssSnapshotProvider* DssGlobalData::gdGetSnapshotInstanceByListLocation(unsigned int position) {
-    if (snapshotGlobalDataP == nullptr) {
+    DssGlobalData* registry = snapshotGlobalDataP.load();
+    if (registry == nullptr) {
         SNAP_TRACE(
             "DssGlobalData::gdGetSnapshotInstanceByListLocation(): ERROR: Global data object is "
             "NULL.\n");
         return nullptr;
     }
-    return snapshotGlobalDataP->GetSnapshotInstanceByListLocation(position);
+    return registry->GetSnapshotInstanceByListLocation(position);
+}
+
+DssSnapshotProvider* DssGlobalData::gdHoldSnapshotInstance(unsigned int handle) {
+    // The usual lookup first, with its second look after a pause, which must not hold the lock.
+    if (gdGetSnapshotInstance(handle) == nullptr) return nullptr;
+    // Then again under the lock: the provider may have been taken out meanwhile, and only a
+    // provider still in the list may be held.
+    RegistryLock held;
+    DssGlobalData* registry = snapshotGlobalDataP.load();
+    DssSnapshotProvider* provider =
+        registry != nullptr ? findByID(registry->instanceList, handle) : nullptr;
+    if (provider != nullptr) HoldCount::of(provider).fetch_add(1);
+    return provider;
+}
+
+void DssGlobalData::gdReleaseSnapshotInstance(DssSnapshotProvider* provider) {
+    if (provider != nullptr && HoldCount::of(provider).fetch_sub(1) == kDisposed + 1)
+        delete provider;
+}
+
+void DssGlobalData::gdDisposeSnapshotInstance(DssSnapshotProvider* provider) {
+    if (provider != nullptr && HoldCount::of(provider).fetch_add(kDisposed) == 0) delete provider;
 }
 
 void DssGlobalData::gdSetSnapError(bkpSnapshotErrorInfo_t* info) {
-    if (snapshotGlobalDataP == nullptr || info == nullptr) return;
-    std::memcpy(&snapshotGlobalDataP->lastError, info, sizeof(bkpSnapshotErrorInfo_t));
+    DssGlobalData* registry = snapshotGlobalDataP.load();
+    if (registry == nullptr || info == nullptr) return;
+    std::memcpy(&registry->lastError, info, sizeof(bkpSnapshotErrorInfo_t));
 }
 
 void DssGlobalData::gdGetSnapError(bkpSnapshotErrorInfo_t* info) {
-    if (snapshotGlobalDataP == nullptr || info == nullptr) return;
-    std::memcpy(info, &snapshotGlobalDataP->lastError, sizeof(bkpSnapshotErrorInfo_t));
+    DssGlobalData* registry = snapshotGlobalDataP.load();
+    if (registry == nullptr || info == nullptr) return;
+    std::memcpy(info, &registry->lastError, sizeof(bkpSnapshotErrorInfo_t));
     SNAP_TRACE("gdGetSnapError(): Exiting...\n");
 }
 
@@ -174,7 +235,7 @@ DssGlobalData::~DssGlobalData() {
             unsigned int before = instanceList->GetNumItems();
             RemoveSnapshotInstance(provider->getSnapshotID());
             provider->cleanUpOnError(bkpStopAtShutdown);
-            delete provider;
+            gdDisposeSnapshotInstance(provider);
             // An entry that cannot be dropped would be met again forever; the list's own
             // destruction below releases what is left.
             if (instanceList->GetNumItems() >= before) break;
@@ -316,9 +377,9 @@ DssSnapshotProvider* DssGlobalData::GetSnapshotInstanceByListLocation(unsigned i
 }
 
 void DssGlobalData::Lock() {
-    pkAcquireMutexNested(lock);
+    pthread_mutex_lock(&registryMutex);
 }
 
 void DssGlobalData::UnLock() {
-    pkReleaseMutexNested(lock);
+    pthread_mutex_unlock(&registryMutex);
 }

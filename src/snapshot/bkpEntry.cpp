@@ -61,7 +61,7 @@ void forgetAfterFailure(DssSnapshotProvider* provider) {
     provider->getErrorInfo(&error);
     DssGlobalData::gdSetSnapError(&error);
     DssGlobalData::gdRemoveSnapshotInstance(provider->getSnapshotID());
-    delete provider;
+    DssGlobalData::gdDisposeSnapshotInstance(provider);
 }
 
 // Runs one of the host's commands through the shell, waiting for it, and returns its code.
@@ -74,8 +74,9 @@ int runHostCommand(char* command) {
     return rc;
 }
 
-// Waits until a status callback running in another thread has left the provider, or the time
-// is up. Always pauses at least once.
+// Waits until the status callbacks running in other threads have left the provider, or the time
+// is up. Always pauses at least once. A callback still inside after that keeps the provider
+// alive by its hold; it is deleted when that callback leaves.
 void waitForStatusCallback(DssSnapshotProvider* provider) {
     void* timer = dsCreateTimer();
     dsStartTimer(timer, kCallbackWaitSeconds);
@@ -84,7 +85,7 @@ void waitForStatusCallback(DssSnapshotProvider* provider) {
     for (;;) {
         psThreadDelay(kCallbackPollMs);
         ++pauses;
-        if (provider->getStatusCallbackRunning() != 1) break;
+        if (provider->getStatusCallbackRunning() == 0) break;
         if (timer != nullptr ? dsHasTimerPopped(timer) : pauses >= kCallbackWaitSeconds) break;
     }
     if (timer != nullptr) dsDestroyTimer(timer);
@@ -159,13 +160,15 @@ int16_t bkpInitializeSnapshot(bkpSnapVolumeList_t* volumes, bkpSnapshotInitIn_t*
     int rc = provider->beginPrepareSnapshot();
     if (rc == 0) return 0;
     SNAP_TRACE("bkpInitializeSnapshot(): Error %d preparing snapshot\n", rc);
+    // Its snapshot stands: forgetting the handle would leave that snapshot without an owner.
+    if (rc == BKP_RC_SNAPSHOT_STANDS) return code16(rc);
     // A snapshot that cannot be prepared is forgotten, whichever call made it.
     bkpSnapshotErrorInfo_t error{};
     provider->getErrorInfo(&error);
     DssGlobalData::gdSetSnapError(&error);
     provider->cleanUpOnError(bkpStopAfterFailedPrepare);
     DssGlobalData::gdRemoveSnapshotInstance(provider->getSnapshotID());
-    delete provider;
+    DssGlobalData::gdDisposeSnapshotInstance(provider);
     return code16(rc);
 }
 
@@ -183,7 +186,7 @@ int16_t bkpTerminateSnapshot(unsigned int handle) {
     provider->getErrorInfo(&error);
     DssGlobalData::gdSetSnapError(&error);
     int removeRc = DssGlobalData::gdRemoveSnapshotInstance(provider->getSnapshotID());
-    delete provider;
+    DssGlobalData::gdDisposeSnapshotInstance(provider);
     return code16(deleteRc != 0 ? deleteRc : removeRc);
 }
 
@@ -228,6 +231,7 @@ int16_t bkpEndSnapshot(unsigned int handle, arcBool_t flag) {
 
 int16_t bkpOBFGetInfo(unsigned int handle, bkpOBFInfo_t* info) {
     SNAP_TRACE("bkpOBFGetInfo(): Entering...\n");
+    if (info == nullptr) return BKP_RC_INVALID_PARAMETER;
     DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle);
     // Not BKP_RC_UNKNOWN_HANDLE: hosts have always seen 102 from this entry point.
     if (provider == nullptr) return PISNP_RC_NO_MEMORY;
@@ -235,15 +239,16 @@ int16_t bkpOBFGetInfo(unsigned int handle, bkpOBFInfo_t* info) {
     return code16(provider->getOBFInfo(&info->extents, info->info1, info->info2));
 }
 
-// Not traced: it may run on another host thread while the snapshot is being terminated.
+// Not traced: it may run on another host thread while the snapshot is being terminated. The
+// hold keeps the provider alive until the callback has left it, however long termination waits.
 int16_t bkpSnapshotStatusCallback(unsigned int handle, bkpSnapshotStatus* status) {
-    DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle);
-    if (provider == nullptr || status == nullptr) return BKP_RC_UNKNOWN_HANDLE;
-    provider->setStatusCallbackRunning(1);
+    if (status == nullptr) return BKP_RC_UNKNOWN_HANDLE;
+    DssSnapshotProvider* provider = DssGlobalData::gdHoldSnapshotInstance(handle);
+    if (provider == nullptr) return BKP_RC_UNKNOWN_HANDLE;
     std::memset(status, 0, sizeof *status);
     int rc = provider->snapshotStatusCallback(status);
-    // Once this is 0 a terminating thread may delete the provider: nothing may touch it after.
-    provider->setStatusCallbackRunning(0);
+    // The provider may be deleted inside this call: nothing may touch it after.
+    DssGlobalData::gdReleaseSnapshotInstance(provider);
     return code16(rc);
 }
 

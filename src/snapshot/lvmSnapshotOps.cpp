@@ -26,6 +26,8 @@ namespace {
 // by the command line itself.
 constexpr int kWaitForCommand = 1;
 constexpr int kCaptureErrorsOnly = 0;
+// How the volume manager says that a name is in use.
+constexpr char kNameTaken[] = "already exists";
 
 // Frees a block of the checked allocator on every way out of a scope.
 struct ArcBlock {
@@ -50,6 +52,13 @@ void reportToHost(const char* errText, int msgNum, Inserts... inserts) {
     SNAP_HOST_MESSAGE(msgBuf.p, msgNum, inserts...);
 }
 
+// A standing snapshot is neither prepared nor started again: the provider keeps its names.
+int refuseStanding(const char* operation, const char* name) {
+    SNAP_TRACE("DSnapshotProvider::%s(): snapshot <%s> stands; refused, rc=%d\n", operation, name,
+               BKP_RC_SNAPSHOT_STANDS);
+    return BKP_RC_SNAPSHOT_STANDS;
+}
+
 }  // namespace
 
 namespace lvmops {
@@ -64,6 +73,71 @@ void formatSnapshotName(char* buf, size_t room, const tm& when) {
                   when.tm_mday, when.tm_year + 1900, when.tm_hour, when.tm_min, when.tm_sec);
 }
 
+bool validVolumeName(std::string_view name) {
+    if (name.empty() || name.size() > kMaxVolumeNameLen || name[0] == '-' || name == "." ||
+        name == "..")
+        return false;
+    for (char c : name) {
+        bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '+' || c == '_' || c == '.' || c == '-';
+        if (!allowed) return false;
+    }
+    return true;
+}
+
+bool parseVolumePath(const char* path, std::string_view* group) {
+    static constexpr std::string_view kDev = "/dev/";
+    if (path == nullptr) return false;
+    std::string_view p(path);
+    if (p.substr(0, kDev.size()) != kDev) return false;
+    p.remove_prefix(kDev.size());
+    size_t slash = p.find('/');
+    if (slash == std::string_view::npos) return false;
+    std::string_view vg = p.substr(0, slash);
+    if (!validVolumeName(vg) || !validVolumeName(p.substr(slash + 1))) return false;
+    if (group != nullptr) *group = vg;
+    return true;
+}
+
+namespace {
+
+bool knownCommandDir(const char* dir) {
+    return dir != nullptr && (std::strcmp(dir, "") == 0 || std::strcmp(dir, "/sbin/") == 0 ||
+                              std::strcmp(dir, "/usr/sbin/") == 0);
+}
+
+// True when snprintf wrote the whole line; a cut line is never handed to the shell.
+bool whole(int written) {
+    return written > 0 && static_cast<size_t>(written) < kCommandRoom;
+}
+
+}  // namespace
+
+bool formatCreateCommand(char* buf, const char* dir, uint64_t sizeKiB, const char* name,
+                         const char* source) {
+    buf[0] = '\0';
+    if (!knownCommandDir(dir) || name == nullptr || !validVolumeName(name) ||
+        !parseVolumePath(source, nullptr))
+        return false;
+    int n = std::snprintf(buf, kCommandRoom, "%slvcreate -L %luK -n %s -s %s 1>/dev/null", dir,
+                          static_cast<unsigned long>(sizeKiB), name, source);
+    if (whole(n)) return true;
+    buf[0] = '\0';
+    return false;
+}
+
+bool formatRemoveCommand(char* buf, const char* dir, const char* group, const char* name) {
+    buf[0] = '\0';
+    if (!knownCommandDir(dir) || group == nullptr || name == nullptr || !validVolumeName(group) ||
+        !validVolumeName(name))
+        return false;
+    int n =
+        std::snprintf(buf, kCommandRoom, "%slvremove -f /dev/%s/%s 1>/dev/null", dir, group, name);
+    if (whole(n)) return true;
+    buf[0] = '\0';
+    return false;
+}
+
 }  // namespace lvmops
 
 // A provider without a volume list (the start-up provider, and those of snapshot sets) has no
@@ -71,8 +145,23 @@ void formatSnapshotName(char* buf, size_t room, const tm& when) {
 // host that tries gets a failure it already knows how to handle rather than a snapshot of
 // nothing.
 int DSnapshotProvider::beginPrepareSnapshot() {
+    // New names would make this provider forget the snapshot it has to remove.
+    if (ownsSnapshot()) return refuseStanding("beginPrepareSnapshot", snapshotName);
     if (volumeList == nullptr || volumeList->source == nullptr) return BKP_RC_CREATE_FAILED;
     const char* source = volumeList->source;
+    std::string_view group;
+    if (!lvmops::parseVolumePath(source, &group)) {
+        SNAP_TRACE("DSnapshotProvider::beginPrepareSnapshot(): refused volume path <%s>\n", source);
+        char text[512];
+        std::snprintf(text, sizeof text,
+                      "The volume path '%.300s' is not /dev/<volume group>/<logical volume> with "
+                      "names of letters, digits, '+', '_', '.' and '-'; it was not used.\n",
+                      source);
+        reportToHost(text, MSG_SNAP_CREATE_FAILED,
+                     "DSnapshotProvider::beginPrepareSnapshot():", text, BKP_RC_INVALID_VOLUME_PATH,
+                     __FILE_NAME__, __LINE__);
+        return BKP_RC_INVALID_VOLUME_PATH;
+    }
 
     // A second preparation chooses afresh; the earlier names are not needed any more.
     if (volumeGroup != nullptr) {
@@ -87,8 +176,8 @@ int DSnapshotProvider::beginPrepareSnapshot() {
     // Whatever the group's name is, it is part of the device path, so the path's length holds it.
     volumeGroup = static_cast<char*>(ARC_MALLOC(std::strlen(source) + 1));
     if (volumeGroup == nullptr) return BKP_RC_NO_MEMORY;
-    volumeGroup[0] = '\0';
-    std::sscanf(source, "/dev/%[^/]s/", volumeGroup);
+    std::memcpy(volumeGroup, group.data(), group.size());
+    volumeGroup[group.size()] = '\0';
 
     snapshotName =
         static_cast<char*>(ARC_MALLOC(lvmops::snapshotNameRoom(std::strlen(volumeGroup))));
@@ -130,33 +219,50 @@ int DSnapshotProvider::createSnapshotDevName() {
 // run and the result is the code of a failed create (props untouched).
 int DSnapshotProvider::startSnapshot(bkpSnapshotProperties_t* props) {
     SNAP_TRACE("DSnapshotProvider::startSnapshot(): Enter \n");
+    // A second lvcreate would need a new name and leave the first snapshot without an owner.
+    if (ownsSnapshot()) return refuseStanding("startSnapshot", snapshotName);
     if (volumeList == nullptr || volumeList->source == nullptr || volumeGroup == nullptr ||
         snapshotName == nullptr) {
         SNAP_TRACE("DSnapshotProvider::startSnapshot(): Exiting, rc=%d\n", BKP_RC_CREATE_FAILED);
         return BKP_RC_CREATE_FAILED;
     }
     const char* source = volumeList->source;
+    uint64_t sizeKiB = lvmops::snapshotSizeKiB(volumeList->sizeFactor1, volumeList->sizeFactor2);
 
-    size_t room = std::strlen(volumeGroup) + std::strlen(snapshotName) + std::strlen(source) + 120;
-    ArcBlock cmd(room);
-    if (cmd.p == nullptr) return BKP_RC_NO_MEMORY;
-    unsigned long sizeKiB =
-        lvmops::snapshotSizeKiB(volumeList->sizeFactor1, volumeList->sizeFactor2);
-    std::snprintf(cmd.p, room, "%slvcreate -L %luK -n %s -s %s 1>/dev/null", commandDir, sizeKiB,
-                  snapshotName, source);
-    SNAP_TRACE("DSnapshotProvider::startSnapshot(): snap cmd: <%s>\n", cmd.p);
-
-    char* errText = nullptr;
-    int cmdRc = psCmdExecute(cmd.p, kWaitForCommand, &errText, kCaptureErrorsOnly);
     int rc = 0;
-    if (cmdRc != 0) {
-        reportToHost(errText, MSG_SNAP_CREATE_FAILED,
-                     "DSnapshotProvider::startSnapshot():", errText, cmdRc, __FILE_NAME__,
-                     __LINE__);
-        rc = BKP_RC_CREATE_FAILED;
+    for (int pauses = 0;; ++pauses) {
+        char cmd[lvmops::kCommandRoom];
+        if (!lvmops::formatCreateCommand(cmd, commandDir, sizeKiB, snapshotName, source)) {
+            rc = BKP_RC_INVALID_VOLUME_PATH;
+            break;
+        }
+        SNAP_TRACE("DSnapshotProvider::startSnapshot(): snap cmd: <%s>\n", cmd);
+        char* errText = nullptr;
+        int cmdRc = psCmdExecute(cmd, kWaitForCommand, &errText, kCaptureErrorsOnly);
+        // Another process may have taken the name since it was chosen (the names have a
+        // resolution of one second): the next second gives the next name.
+        bool taken =
+            cmdRc != 0 && errText != nullptr && std::strstr(errText, kNameTaken) != nullptr;
+        if (cmdRc == 0) {
+            reserved1 = 1;
+        } else if (taken && pauses < lvmops::kMaxNamePauses) {
+            SNAP_TRACE("DSnapshotProvider::startSnapshot(): name <%s> taken, choosing another\n",
+                       snapshotName);
+        } else {
+            reportToHost(errText, MSG_SNAP_CREATE_FAILED,
+                         "DSnapshotProvider::startSnapshot():", errText, cmdRc, __FILE_NAME__,
+                         __LINE__);
+            rc = BKP_RC_CREATE_FAILED;
+        }
+        // Warnings of a command that succeeded are of no interest to anyone.
+        if (errText != nullptr) ARC_FREE(errText);
+        if (cmdRc == 0 || rc != 0) break;
+        pisnp::sys::sleep(lvmops::kRetryPauseSeconds);
+        if (createSnapshotDevName() == BKP_RC_NO_MEMORY) {
+            rc = BKP_RC_NO_MEMORY;
+            break;
+        }
     }
-    // Warnings of a command that succeeded are of no interest to anyone.
-    if (errText != nullptr) ARC_FREE(errText);
     // Written even after a failure: the host may want to know which device was meant.
     std::snprintf(props->devicePath, sizeof props->devicePath, "/dev/%s/%s", volumeGroup,
                   snapshotName);
@@ -164,31 +270,29 @@ int DSnapshotProvider::startSnapshot(bkpSnapshotProperties_t* props) {
     return rc;
 }
 
-// A provider that was never prepared has created no snapshot volume, so there is nothing to
-// remove: no command runs and the result is success, letting the host forget such a handle
-// (a snapshot set, or a snapshot initialised without preparation) cleanly.
+// Only a snapshot that this provider's own lvcreate made is removed: after a failed create the
+// name may belong to another process's snapshot (two runs in the same second choose the same
+// name), and a provider that was never started has nothing to remove. Neither runs a command.
 int DSnapshotProvider::deleteSnapshot() {
     SNAP_TRACE("DSnapshotProvider::deleteSnapshot(): Entering...\n");
-    if (volumeGroup == nullptr || snapshotName == nullptr) {
+    char cmd[lvmops::kCommandRoom];
+    if (!ownsSnapshot() ||
+        !lvmops::formatRemoveCommand(cmd, commandDir, volumeGroup, snapshotName)) {
         SNAP_TRACE("DSnapshotProvider::deleteSnapshot(): Exiting, rc = %d", 0);
         return 0;
     }
-
-    size_t room = std::strlen(volumeGroup) + 4096;
-    ArcBlock cmd(room);
-    if (cmd.p == nullptr) return BKP_RC_NO_MEMORY;
-    std::snprintf(cmd.p, room, "%slvremove -f /dev/%s/%s 1>/dev/null", commandDir, volumeGroup,
-                  snapshotName);
-    SNAP_TRACE("DSnapshotProvider::deleteSnapshot(): removing snapshot:\n%s", cmd.p);
+    SNAP_TRACE("DSnapshotProvider::deleteSnapshot(): removing snapshot:\n%s", cmd);
 
     char* errText = nullptr;
-    int cmdRc = psCmdExecute(cmd.p, kWaitForCommand, &errText, kCaptureErrorsOnly);
+    int cmdRc = psCmdExecute(cmd, kWaitForCommand, &errText, kCaptureErrorsOnly);
     int rc = 0;
     if (cmdRc != 0) {
-        reportToHost(errText, MSG_SNAP_REMOVE_FAILED, cmd.p,
+        reportToHost(errText, MSG_SNAP_REMOVE_FAILED, cmd,
                      "DSnapshotProvider::deleteSnapshot():", errText, cmdRc, __FILE_NAME__,
                      __LINE__);
         rc = BKP_RC_NOT_FOUND;
+    } else {
+        reserved1 = 0;
     }
     if (errText != nullptr) ARC_FREE(errText);
     SNAP_TRACE("DSnapshotProvider::deleteSnapshot(): Exiting, rc = %d", rc);

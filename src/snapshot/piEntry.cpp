@@ -52,6 +52,26 @@ int startMessages() {
     return rc;
 }
 
+// Undoes start-up as far as it went: piTerminate and a failed piSnapshotInit share it, so that a
+// new piSnapshotInit after either starts from nothing.
+int tearDown() {
+    DssGlobalData::gdDestroyDssGlobalData();
+    nlterm();
+    int rc = mpDestroyAll();
+    arcFreeMemoryList();
+    return rc;
+}
+
+// Forgets the start-up provider (it is registered) and undoes the rest of start-up.
+int16_t failStartUp(DssSnapshotProvider* provider, int rc) {
+    if (provider != nullptr) {
+        DssGlobalData::gdRemoveSnapshotInstance(provider->getSnapshotID());
+        DssGlobalData::gdDisposeSnapshotInstance(provider);
+    }
+    tearDown();
+    return static_cast<int16_t>(rc);
+}
+
 }  // namespace
 
 const char* getSnapLibName() {
@@ -68,6 +88,7 @@ piSnapAttrib_t* getSnapAttrib() {
 }
 
 int piQueryApp(void*, piAppInfo_t* info) {
+    if (info == nullptr) return PISNP_RC_INVALID_ARG;
     info->infoVersion = 3;
     std::strcpy(info->appName, kAppName);
     std::strcpy(info->libName, getSnapLibName());
@@ -85,23 +106,26 @@ int piQueryApp(void*, piAppInfo_t* info) {
     return 0;
 }
 
+// A start-up that fails leaves nothing behind (no registry, pools or message system), so that the
+// host can call again, for instance after piQueryApp, and get a full start.
 int16_t piSnapshotInit(piSnapshotInitIn_t* in, piSnapshotInitOut_t* out) {
+    if (in == nullptr || out == nullptr) return PISNP_RC_INVALID_ARG;
     // First of all, so that every later step can trace.
     sharedUtilP = in->hostServices;
 
     int existed = 0;
     int rc = DssGlobalData::gdCreateDssGlobalData(&existed, in->providerInfo);
-    if (rc != 0) return static_cast<int16_t>(rc);
+    if (rc != 0 && existed == 0) return failStartUp(nullptr, rc);
     if (existed != 0) {
         SNAP_TRACE("piSnapshotInit(): Invalid snapshotHandle='%d' or snapProviderP is null\n",
                    DssGlobalData::gdGetSnapProviderHandle());
-        return 0;
+        return static_cast<int16_t>(rc);
     }
 
     mpPoolInit();
-    if (newNlsGlobalObject(nullptr, 1) == nullptr) return PISNP_RC_NO_MEMORY;
+    if (newNlsGlobalObject(nullptr, 1) == nullptr) return failStartUp(nullptr, PISNP_RC_NO_MEMORY);
     rc = startMessages();
-    if (rc != 0) return static_cast<int16_t>(rc);
+    if (rc != 0) return failStartUp(nullptr, rc);
 
     unsigned int id = DssGlobalData::gdGetNextSnapshotID();
     DssSnapshotProvider* provider =
@@ -114,7 +138,7 @@ int16_t piSnapshotInit(piSnapshotInitIn_t* in, piSnapshotInitOut_t* out) {
     if (rc != 0) {
         // Not registered, so nothing else would ever delete it.
         delete provider;
-        return static_cast<int16_t>(rc);
+        return failStartUp(nullptr, rc);
     }
 
     out->versionMajor = 0;
@@ -125,7 +149,7 @@ int16_t piSnapshotInit(piSnapshotInitIn_t* in, piSnapshotInitOut_t* out) {
         bkpSnapshotErrorInfo_t error;
         provider->getErrorInfo(&error);
         DssGlobalData::gdSetSnapError(&error);
-        return static_cast<int16_t>(rc);
+        return failStartUp(provider, rc);
     }
     SNAP_TRACE("piSnapshotInit(): Snapshot Provider <%d>, Version<%d>.<%d>\n",
                gSnapAttrib.providerType, out->versionMajor, out->versionMinor);
@@ -137,11 +161,7 @@ int piTerminate() {
     if (DssSnapshotProvider* provider = DssGlobalData::gdGetSnapshotInstance(handle)) {
         provider->termSnapshotProvider();
         DssGlobalData::gdRemoveSnapshotInstance(handle);
-        delete provider;
+        DssGlobalData::gdDisposeSnapshotInstance(provider);
     }
-    DssGlobalData::gdDestroyDssGlobalData();
-    nlterm();
-    int rc = mpDestroyAll();
-    arcFreeMemoryList();
-    return rc;
+    return tearDown();
 }

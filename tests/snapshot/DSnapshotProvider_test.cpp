@@ -2,14 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "base/sysCalls.h"
 
 #include "fakeHost.h"
 #include "support/allocTracker.h"
@@ -62,132 +63,76 @@ TEST(SnapshotProvider, OperationsSitInTheirTableSlots) {
     EXPECT_EQ(slotOf(&DssSnapshotProviderCompare::ccCompare), 3);
 }
 
-TEST(SnapshotProvider, BareProviderAsMadeAtStartUp) {
+// A bare provider, as start-up makes it, and one with private copies of the host's commands and
+// volumes; without memory a provider is either not made or made without volumes, leaking nothing.
+TEST(SnapshotProvider, BareAndWithTheHostsCommandsAndVolumes) {
     FakeHost host;
     AllocTracker tracker;
     DssSnapshotProvider* p = createSnapProvider(1, nullptr, nullptr, nullptr, 0, 0, 0, 0, nullptr);
     ASSERT_NE(p, nullptr);
-    EXPECT_EQ(p->getSnapshotID(), 1u);
     EXPECT_EQ(p->getVolumeList(), nullptr);
     EXPECT_EQ(p->getPreSnapshotCmd(), nullptr);
-    EXPECT_EQ(p->getPostSnapshotCmd(), nullptr);
     EXPECT_EQ(p->getStatusCallbackRunning(), 0);
-
     unsigned short major = 7, minor = 7;
     EXPECT_EQ(p->initSnapshotProvider(&major, &minor), 0);
-    EXPECT_EQ(major, 7) << "the volume manager provider reports no version of its own";
-    EXPECT_EQ(minor, 7);
-
-    bkpSnapshotErrorInfo_t error;
+    EXPECT_EQ(major + minor, 14) << "the volume manager provider reports no version of its own";
+    bkpSnapshotErrorInfo_t error, zero{};
     std::memset(&error, 0xFF, sizeof error);
     EXPECT_EQ(p->getErrorInfo(&error), 0);
-    bkpSnapshotErrorInfo_t zero{};
     EXPECT_EQ(std::memcmp(&error, &zero, sizeof error), 0);
     EXPECT_EQ(p->getErrorInfo(nullptr), 0);
-
-    auto* lvm = static_cast<DSnapshotProvider*>(p);
-    EXPECT_EQ(lvm->getVolumeGroup(), nullptr);
-    EXPECT_EQ(lvm->getSnapshotName(), nullptr);
     EXPECT_TRUE(host.traced("DSnapshotProvider::DSnapshotProvider(): using root bin directory: <" +
-                            std::string(lvm->getCommandDir()) + ">\n"));
+                            std::string(static_cast<DSnapshotProvider*>(p)->getCommandDir()) +
+                            ">\n"));
     delete p;
-    EXPECT_EQ(tracker.live(), 0u);
-}
 
-TEST(SnapshotProvider, KeepsPrivateCopiesOfCommandsAndVolumes) {
-    AllocTracker tracker;
-    char pre[] = "echo before";
-    char post[] = "";
+    char pre[] = "echo before", post[] = "";
     bkpSnapVolumeList_t second = hostNode("/dev/vg01/lv_var", "t2");
     bkpSnapVolumeList_t first = hostNode("/dev/vg01/lv_home", "t1");
     first.next = &second;
-
-    DssSnapshotProvider* p = createSnapProvider(9, &first, pre, post, 1, 2, 3, 4, &first);
-    ASSERT_NE(p, nullptr);
+    p = createSnapProvider(9, &first, pre, post, 1, 2, 3, 4, &first);
     pre[0] = 'X';
     first.source = const_cast<char*>("/dev/changed/by_host");
     EXPECT_STREQ(p->getPreSnapshotCmd(), "echo before");
     EXPECT_EQ(p->getPostSnapshotCmd(), nullptr) << "an empty command is no command";
-
-    const bkpSnapVolumeList_t* copy = p->getVolumeList();
-    ASSERT_NE(copy, nullptr);
-    EXPECT_NE(copy, &first);
-    EXPECT_STREQ(copy->source, "/dev/vg01/lv_home");
-    EXPECT_EQ(copy->sizeFactor1, 4096u);
-    ASSERT_NE(copy->next, nullptr);
-    EXPECT_STREQ(copy->next->source, "/dev/vg01/lv_var");
+    ASSERT_NE(p->getVolumeList(), nullptr);
+    EXPECT_STREQ(p->getVolumeList()->source, "/dev/vg01/lv_home");
+    EXPECT_STREQ(p->getVolumeList()->next->source, "/dev/vg01/lv_var");
     delete p;
     EXPECT_EQ(tracker.live(), 0u) << "the copied list goes with the provider";
-}
 
-TEST(SnapshotProvider, RunningOutOfMemory) {
-    FakeHost host;
-    char pre[] = "echo before";
-    bkpSnapVolumeList_t second = hostNode("/dev/vg01/lv_var", "t2");
-    bkpSnapVolumeList_t first = hostNode("/dev/vg01/lv_home", "t1");
-    first.next = &second;
     pisnp_test::sweepAllocationFailures(
         [&] {
             host.clear();
-            DssSnapshotProvider* p =
+            DssSnapshotProvider* q =
                 createSnapProvider(3, &first, pre, nullptr, 0, 0, 0, 0, nullptr);
-            bool made = p != nullptr;
-            bool withList = made && p->getVolumeList() != nullptr;
-            delete p;
-            return std::make_pair(made, withList);
+            std::pair made{q != nullptr, q != nullptr && q->getVolumeList() != nullptr};
+            delete q;
+            return made;
         },
-        [&](std::pair<bool, bool> r, bool injected, AllocTracker& tracker) {
-            if (!r.first) {
-                EXPECT_TRUE(host.traced("createSnapProvider(): No more memory\n"));
-            } else {
-                // A list that could not be copied leaves the provider without volumes.
-                EXPECT_EQ(r.second, !injected);
-            }
-            EXPECT_EQ(tracker.live(), 0u);
+        [&](std::pair<bool, bool> r, bool injected, AllocTracker& t) {
+            EXPECT_TRUE(r.first || host.traced("createSnapProvider(): No more memory\n"));
+            EXPECT_TRUE(!r.first || r.second == !injected) << "a list not copied is no list";
+            EXPECT_EQ(t.live(), 0u);
         });
 }
 
-// Builds the provider inside a private root made of `layout` and answers its command directory.
-// Runs in a child process, so the test's own root is never changed.
-std::string commandDirUnder(const std::string& layout) {
-    char root[] = "/tmp/pisnp-root-XXXXXX";
-    if (mkdtemp(root) == nullptr) return "mkdtemp failed";
-    std::string cmd = "cd " + std::string(root) + " && " + layout;
-    if (std::system(cmd.c_str()) != 0) return "layout failed";
-
-    int fds[2];
-    if (pipe(fds) != 0) return "pipe failed";
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        if (chroot(root) != 0 || chdir("/") != 0) _exit(2);
-        DSnapshotProvider provider(1, nullptr, nullptr, nullptr, 0, 0, 0, 0, nullptr);
-        const char* dir = provider.getCommandDir();
-        ssize_t n = write(fds[1], dir, std::strlen(dir));
-        _exit(n < 0 ? 3 : 0);
-    }
-    close(fds[1]);
-    std::string answer;
-    char buf[64];
-    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) answer.append(buf, n);
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    std::system(("rm -rf " + std::string(root)).c_str());
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "child failed";
-    return answer;
+// The command directory of a provider built where only the given paths exist.
+std::string commandDirWith(std::vector<std::string> existing) {
+    static std::vector<std::string> paths;
+    paths = std::move(existing);
+    pisnp::sys::Override fakeStat(
+        &pisnp::sys::Table::stat, +[](const char* path, struct stat*) {
+            return std::find(paths.begin(), paths.end(), path) != paths.end() ? 0 : -1;
+        });
+    DSnapshotProvider provider(1, nullptr, nullptr, nullptr, 0, 0, 0, 0, nullptr);
+    return provider.getCommandDir();
 }
 
 TEST(SnapshotProvider, FindsTheVolumeManagerCommands) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to build a private root directory";
-    EXPECT_EQ(commandDirUnder("mkdir -p sbin usr/sbin"), "");
-    EXPECT_EQ(commandDirUnder("mkdir -p sbin usr/sbin && touch usr/sbin/lvcreate"), "/usr/sbin/");
-    EXPECT_EQ(commandDirUnder("mkdir -p sbin usr/sbin && touch sbin/lvcreate usr/sbin/lvcreate"),
-              "/sbin/");
-    // Where /sbin is a link into /usr, the shorter name wins.
-    EXPECT_EQ(
-        commandDirUnder("mkdir -p usr/sbin && ln -s usr/sbin sbin && touch usr/sbin/lvcreate"),
-        "/sbin/");
+    EXPECT_EQ(commandDirWith({}), "") << "left to the shell's search path";
+    EXPECT_EQ(commandDirWith({"/usr/sbin/lvcreate"}), "/usr/sbin/");
+    EXPECT_EQ(commandDirWith({"/sbin/lvcreate", "/usr/sbin/lvcreate"}), "/sbin/");
 }
 
 }  // namespace

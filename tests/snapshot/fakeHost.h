@@ -4,8 +4,8 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "piPlugin.h"
@@ -33,16 +33,12 @@ class FakeHost {
         current() = this;
         ops_.trace = &FakeHost::trace;
         ops_.message = &FakeHost::message;
-        services_.ops = &ops_;
-        services_.traceOn = 1;
-        services_.options = &options_;
-        std::snprintf(options_.msgRepository, sizeof options_.msgRepository, "%s",
-                      "arcclientV3.cat");
-        previous_ = sharedUtilP;
+        services_ = {&ops_, {}, 1, {}, &options_};
+        std::snprintf(options_.msgRepository, sizeof options_.msgRepository, "arcclientV3.cat");
         sharedUtilP = &services_;
     }
     ~FakeHost() {
-        sharedUtilP = previous_;
+        sharedUtilP = nullptr;
         current() = nullptr;
     }
     FakeHost(const FakeHost&) = delete;
@@ -50,28 +46,19 @@ class FakeHost {
 
     piHostServices_t* services() { return &services_; }
     piHostOptions_t& options() { return options_; }
-    void setTraceOn(bool on) { services_.traceOn = on ? 1 : 0; }
-
     const std::vector<std::string>& lines() const { return lines_; }
+    const std::vector<MessageCall>& messageCalls() const { return messageCalls_; }
     void clear() {
         lines_.clear();
-        messages_.clear();
         messageCalls_.clear();
     }
-    // True when some recorded line contains text.
-    bool traced(const std::string& text) const {
-        for (const std::string& line : lines_)
-            if (line.find(text) != std::string::npos) return true;
-        return false;
-    }
+    // How many recorded lines contain text.
     int count(const std::string& text) const {
         int n = 0;
-        for (const std::string& line : lines_)
-            if (line.find(text) != std::string::npos) ++n;
+        for (const std::string& line : lines_) n += line.find(text) != std::string::npos;
         return n;
     }
-    const std::vector<int>& messages() const { return messages_; }
-    const std::vector<MessageCall>& messageCalls() const { return messageCalls_; }
+    bool traced(const std::string& text) const { return count(text) > 0; }
 
   private:
     static FakeHost*& current() {
@@ -84,25 +71,20 @@ class FakeHost {
         va_start(args, fmt);
         std::vsnprintf(text, sizeof text, fmt, args);
         va_end(args);
+        static std::mutex mutex;  // status callbacks trace from a second thread
+        std::lock_guard lock(mutex);
         if (current() != nullptr) current()->lines_.emplace_back(text);
     }
+    // A host knows each message's inserts from its catalog; these are the ones the plug-in
+    // sends: 's' a string, 'd' an int.
     static void message(piHostServices_t*, char*, int msgNum, ...) {
         if (current() == nullptr) return;
-        current()->messages_.push_back(msgNum);
-        // A host knows each message's inserts from its catalog; these are the ones the plug-in
-        // sends: 's' a string, 'd' an int.
-        const char* kinds = msgNum == 5250 ? "ssdsd" : msgNum == 8103 ? "sssdsd" : "";
         MessageCall call{msgNum, {}};
         va_list args;
         va_start(args, msgNum);
-        for (const char* k = kinds; *k != '\0'; ++k) {
-            if (*k == 's') {
-                const char* s = va_arg(args, const char*);
-                call.inserts.emplace_back(s != nullptr ? s : "(null)");
-            } else {
-                call.inserts.push_back(std::to_string(va_arg(args, int)));
-            }
-        }
+        for (const char* k = msgNum == 5250 ? "ssdsd" : msgNum == 8103 ? "sssdsd" : ""; *k; ++k)
+            call.inserts.push_back(*k == 's' ? va_arg(args, const char*)
+                                             : std::to_string(va_arg(args, int)));
         va_end(args);
         current()->messageCalls_.push_back(std::move(call));
     }
@@ -110,9 +92,7 @@ class FakeHost {
     piHostOps_t ops_{};
     piHostServices_t services_{};
     piHostOptions_t options_{};
-    piHostServices_t* previous_ = nullptr;
     std::vector<std::string> lines_;
-    std::vector<int> messages_;
     std::vector<MessageCall> messageCalls_;
 };
 

@@ -9,8 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,8 +35,7 @@ class FakeLvm {
         char pattern[] = "/tmp/pisnp_fakelvm_XXXXXX";
         root_ = mkdtemp(pattern);
         fs::create_directories(root_ + "/dev/" + kTestVg);
-        const char* oldPath = std::getenv("PATH");
-        savedPath_ = oldPath != nullptr ? oldPath : "/usr/bin:/bin";
+        savedPath_ = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "/usr/bin:/bin";
         std::string fakes = fs::path(__FILE__).parent_path().parent_path() / "fakelvm";
         setenv("PATH", (fakes + ":" + savedPath_).c_str(), 1);
         setenv("FAKELVM_DEV", (root_ + "/dev").c_str(), 1);
@@ -51,8 +48,7 @@ class FakeLvm {
         unsetenv("FAKELVM_DEV");
         unsetenv("FAKELVM_LOG");
         unsetenv("FAKELVM_CONTROL");
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
+        std::filesystem::remove_all(root_);
     }
     FakeLvm(const FakeLvm&) = delete;
     FakeLvm& operator=(const FakeLvm&) = delete;
@@ -69,10 +65,8 @@ class FakeLvm {
         return lines;
     }
     void clearCalls() { std::ofstream(logPath(), std::ios::trunc); }
-    bool nodeExists(const std::string& name) const {
-        return std::filesystem::exists(root_ + "/dev/" + kTestVg + "/" + name);
-    }
-    const std::string& root() const { return root_; }
+    // Where the group's snapshot nodes are.
+    std::string group() const { return root_ + "/dev/" + kTestVg; }
 
   private:
     std::string logPath() const { return root_ + "/log"; }
