@@ -309,8 +309,17 @@ static void volumeManagerFailures(void) {
     CHECK(startSnapshot(handle, &out) == 5);
     CHECK(messageCount == 0);
 
-    /* Removing the snapshot that was never made fails in the volume manager: 24 and 8103. */
+    /* A snapshot that was never made is not this provider's to remove: nothing runs, 0. */
     answer("");
+    clearHost();
+    CHECK(terminateSnapshot(handle) == 0);
+    CHECK(messageCount == 0);
+    CHECK(traced("DSnapshotProvider::deleteSnapshot(): Exiting, rc = 0"));
+    CHECK(!traced("lvremove"));
+
+    /* lvremove refuses a snapshot that exists: 24, the node stays, the handle is gone. */
+    handle = startedSnapshot(&out);
+    answer("FAKELVM_LVREMOVE_RC=5; FAKELVM_LVREMOVE_ERR='  Logical volume is in use'");
     clearHost();
     char expected[sizeof out.props.devicePath + 64];
     snprintf(expected, sizeof expected, "/sbin/lvremove -f %s 1>/dev/null", out.props.devicePath);
@@ -318,18 +327,10 @@ static void volumeManagerFailures(void) {
     CHECK(messageCount == 1 && lastMsgNum == 8103);
     CHECK(strcmp(lastInserts[0], expected) == 0);
     CHECK(strcmp(lastInserts[1], "DSnapshotProvider::deleteSnapshot():") == 0);
-    CHECK(strstr(lastInserts[2], "Failed to find logical volume") != NULL);
+    CHECK(strcmp(lastInserts[2], "  Logical volume is in use\n") == 0);
     CHECK(strcmp(lastInserts[3], "5") == 0);
     CHECK(strcmp(lastInserts[4], "lvmSnapshotOps.cpp") == 0);
     CHECK(traced("DSnapshotProvider::deleteSnapshot(): Exiting, rc = 24"));
-
-    /* lvremove refuses a snapshot that exists: 24, the node stays, the handle is gone. */
-    handle = startedSnapshot(&out);
-    answer("FAKELVM_LVREMOVE_RC=5; FAKELVM_LVREMOVE_ERR='  Logical volume is in use'");
-    clearHost();
-    CHECK(terminateSnapshot(handle) == 24);
-    CHECK(messageCount == 1 && lastMsgNum == 8103);
-    CHECK(strcmp(lastInserts[2], "  Logical volume is in use\n") == 0);
     CHECK(nodeExists(out.props.devicePath));
     CHECK(endSnapshot(handle, 1) == -1);
     answer("");
