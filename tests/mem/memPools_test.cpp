@@ -8,11 +8,13 @@
 #include <cstring>
 #include <map>
 #include <random>
+#include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
 
 #include "base/report.h"
+#include "mem/poolShortcut.h"
 #include "pisnp/traceFlags.h"
 #include "support/allocTracker.h"
 
@@ -156,6 +158,36 @@ TEST_F(Pools, BestFitInBothSearchModes) {
         EXPECT_EQ(alloc(304), b + 1704) << int(simple);
         EXPECT_EQ(alloc(8), c + 1400) << int(simple);
     }
+}
+
+// Most requests skip the search and are carved from the newest block; the same requests with
+// and without that shortcut put every piece at the same place of the same block and leave the
+// same statistics.
+TEST_F(Pools, ShortcutPutsEveryPieceWhereTheSearchDoes) {
+    using Place = std::pair<size_t, long>;  // block in the order they were made, offset
+    auto run = [](bool shortcut, unsigned seed) {
+        bool was = pisnp::mem::testing::setPoolShortcut(shortcut);
+        std::mt19937 rng(seed);
+        mpHandle pool = ARCP_CREATE(2);
+        std::map<char*, size_t> blocks;
+        std::vector<Place> places;
+        for (int i = 0; i < 3000; ++i) {
+            int kind = rng() % 16;
+            size_t size = kind == 0  ? 1 + rng() % 2100
+                          : kind < 3 ? 1 + rng() % 600
+                                     : 1 + rng() % 40;
+            std::string text(size - 1, 'x');
+            auto* p = static_cast<char*>(kind == 3 && size > 1 ? mpStrDup(pool, text.c_str())
+                                                               : mpAlloc(pool, size));
+            EXPECT_NE(p, nullptr);
+            blocks.emplace(static_cast<char*>(mpGetShmPoolAddr(pool)), blocks.size());
+            auto block = std::prev(blocks.upper_bound(p));
+            places.emplace_back(block->second, p - block->first);
+        }
+        pisnp::mem::testing::setPoolShortcut(was);
+        return std::pair{places, destroyWithStats(pool)};
+    };
+    for (unsigned seed : {1, 2, 3, 4}) EXPECT_EQ(run(true, seed), run(false, seed)) << seed;
 }
 
 TEST_F(Pools, FailedGrowthMarksThePoolFullUntilAnyPoolIsDestroyed) {
