@@ -3,11 +3,14 @@
 #include "pisnp/pools.h"
 
 #include <pthread.h>
+#include <sched.h>
 #include <sys/single_threaded.h>
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cassert>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -80,9 +83,72 @@ struct PEntry {
     int32_t fastKeep;
 };
 
-// Statically initialised, so pools work even for a host that creates one before mpPoolInit;
-// mpDestroyAll destroys it and mpPoolInit makes it anew.
-pthread_mutex_t mempool_mutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
+// The pool lock: recursive, as the trace that a pool operation calls out to may come back for a
+// piece. Every operation takes it once there are threads, so it is taken with one atomic
+// compare-and-swap and given back with a plain store: half of what a mutex of the threads library
+// costs, which needs a second atomic operation to learn of its waiters. Pool operations hold it
+// briefly; a thread that finds it taken spins a little, then yields the processor, and now and
+// then sleeps, so that a holder of lower priority gets to run.
+class PoolMutex {
+  public:
+    void lock() {
+        uintptr_t self = thisThread();
+        uintptr_t holder = 0;
+        if (owner_.compare_exchange_strong(holder, self, std::memory_order_acquire)) return;
+        if (holder == self)
+            ++depth_;
+        else
+            waitFor(self);
+    }
+    void unlock() {
+        if (depth_ > 0)
+            --depth_;
+        else
+            owner_.store(0, std::memory_order_release);
+    }
+    // What destroying a mutex answers: EBUSY while a thread holds it.
+    int destroy() const { return owner_.load(std::memory_order_acquire) == 0 ? 0 : EBUSY; }
+
+  private:
+    // Any number that tells the threads alive apart.
+    static uintptr_t thisThread() {
+#if defined(__x86_64__)
+        return reinterpret_cast<uintptr_t>(__builtin_thread_pointer());
+#else
+        return static_cast<uintptr_t>(pthread_self());
+#endif
+    }
+    [[gnu::noinline]] void waitFor(uintptr_t self) {
+        for (unsigned tries = 1;; ++tries) {
+            uintptr_t holder = 0;
+            if (owner_.load(std::memory_order_relaxed) == 0 &&
+                owner_.compare_exchange_weak(holder, self, std::memory_order_acquire))
+                return;
+            if (tries < 64) {
+                relax();
+            } else if (tries % 64 != 0) {
+                sched_yield();
+            } else {
+                timespec pause{0, 50000};
+                nanosleep(&pause, nullptr);
+            }
+        }
+    }
+    static void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#elif defined(__powerpc__) || defined(__powerpc64__)
+        __asm__ __volatile__("or 27,27,27" ::: "memory");
+#endif
+    }
+
+    std::atomic<uintptr_t> owner_{0};  // the holder, 0 when free
+    int depth_ = 0;                    // times the holder took it again; only it reads this
+};
+
+// Pools work even for a host that creates one before mpPoolInit; mpDestroyAll marks the lock
+// destroyed and mpPoolInit makes it live again.
+PoolMutex mempool_mutex;
 std::atomic<bool> lockLive{true};
 
 PEntry* PoolTable = nullptr;
@@ -100,13 +166,7 @@ const dsChar_t kEmptyString[1] = "";
 bool shortcutOn = true;
 
 void startLock() {
-    if (lockLive.load(std::memory_order_acquire)) return;
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-    pthread_mutex_init(&mempool_mutex, &attr);
-    pthread_mutexattr_destroy(&attr);
-    lockLive.store(true, std::memory_order_release);
+    if (!lockLive.load(std::memory_order_acquire)) lockLive.store(true, std::memory_order_release);
 }
 
 // Holds mempool_mutex for one pool operation. While the process has never had a second thread
@@ -120,7 +180,7 @@ class PoolLock {
         if (!__libc_single_threaded) take();
     }
     ~PoolLock() {
-        if (held_) pthread_mutex_unlock(&mempool_mutex);
+        if (held_) mempool_mutex.unlock();
     }
     PoolLock(const PoolLock&) = delete;
     PoolLock& operator=(const PoolLock&) = delete;
@@ -132,7 +192,7 @@ class PoolLock {
   private:
     void take() {
         startLock();
-        pthread_mutex_lock(&mempool_mutex);
+        mempool_mutex.lock();
         held_ = true;
     }
     bool held_ = false;
@@ -471,7 +531,7 @@ int mpDestroyAll() {
             PoolEntryCount = 0;
         }
     }
-    int rc = pthread_mutex_destroy(&mempool_mutex);
+    int rc = mempool_mutex.destroy();
     if (rc == 0) lockLive.store(false, std::memory_order_release);
     return rc;
 }
