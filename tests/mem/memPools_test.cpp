@@ -343,4 +343,31 @@ TEST(PoolThreads, ConcurrentPoolsAndASharedOneStayApart) {
     ARCP_DESTROY(shared);
 }
 
+// The trace that a pool operation calls out to, with the pool lock held, may take pieces itself;
+// afterwards the lock is free again.
+TEST(PoolThreads, TheTraceMayComeBackForPieces) {
+    std::thread([] {}).join();  // from now on every operation takes the lock
+    mpPoolInit();
+    static mpHandle traced, inner;
+    traced = ARCP_CREATE(2);
+    inner = ARCP_CREATE(2);
+    auto saved = pisnp::report::installed();
+    auto hooks = saved;
+    hooks.message = [](const char*, unsigned, unsigned num, va_list) {
+        if (num == 21158 && TR_MEMORY != 0) {
+            TR_MEMORY = 0;
+            EXPECT_NE(mpAlloc(inner, 8), nullptr);
+            TR_MEMORY = 1;
+        }
+        return 0;
+    };
+    pisnp::report::install(hooks);
+    TR_MEMORY = 1;
+    EXPECT_NE(mpAlloc(traced, 8), nullptr);
+    TR_MEMORY = 0;
+    pisnp::report::install(saved);
+    EXPECT_EQ(mpDestroyAll(), 0);
+    mpPoolInit();
+}
+
 }  // namespace
