@@ -1,12 +1,13 @@
 // sortBinMerge of a million records against std::list::sort of the same keys, for random,
 // ascending and descending keys. Records and list nodes have the same size and lie one after
 // the other in memory in the order of their chain, so that what the allocator happens to hand
-// out does not favour either. Each benchmark reports its sort's
-// time as a ratio of the baseline measured in the same run ("ratio_vs_list_sort", below 1 when
+// out does not favour either. Each benchmark reports the median of its sort's times as a ratio of
+// the baseline's, measured interleaved in the same run ("ratio_vs_list_sort", below 1 when
 // sortBinMerge is faster; "..._same_compare" when the list sort, too, calls the compare function
 // through a pointer) and checks that the chain came out in order.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <ctime>
 #include <list>
 #include <memory_resource>
@@ -86,21 +87,27 @@ double sortList(const std::vector<int>& k, bool sameCompare) {
     return ms;
 }
 
+double median(std::vector<double> v) {
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return v[v.size() / 2];
+}
+
 void BM_SortBinMerge(benchmark::State& state) {
     std::vector<int> k = keys(int(state.range(0)));
-    double ours = 0, theirs = 0, theirsSameCompare = 0;
+    std::vector<double> ours, theirs, theirsSameCompare;
     for (auto _ : state) {
         // Interleaved samples, so that machine noise hits all alike.
         for (int i = 0; i < kSamples; ++i) {
-            theirs += sortList(k, false);
-            ours += sortChain(k, state);
-            theirsSameCompare += sortList(k, true);
+            theirs.push_back(sortList(k, false));
+            ours.push_back(sortChain(k, state));
+            theirsSameCompare.push_back(sortList(k, true));
         }
     }
-    state.counters["ratio_vs_list_sort"] = ours / theirs;
-    state.counters["ratio_vs_list_sort_same_compare"] = ours / theirsSameCompare;
-    state.counters["sortBinMerge_ms"] = ours / (kSamples * state.iterations());
-    state.counters["list_sort_ms"] = theirs / (kSamples * state.iterations());
+    double o = median(ours);
+    state.counters["ratio_vs_list_sort"] = o / median(theirs);
+    state.counters["ratio_vs_list_sort_same_compare"] = o / median(theirsSameCompare);
+    state.counters["sortBinMerge_ms"] = o;
+    state.counters["list_sort_ms"] = median(theirs);
 }
 
 // 0 random, 1 ascending, 2 descending keys.

@@ -3,16 +3,21 @@
 #include "pisnp/pools.h"
 
 #include <pthread.h>
+#include <sched.h>
 #include <sys/single_threaded.h>
+#include <time.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cassert>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstring>
 #include <utility>
 
 #include "base/report.h"
+#include "mem/poolShortcut.h"
 #include "mem/shmSegments.h"
 #include "pisnp/alloc.h"
 #include "pisnp/traceFlags.h"
@@ -70,11 +75,80 @@ struct PEntry {
     int32_t handle;
     BlockVector* sorted;  // null: the pool searches its list
     BufHead* segment;     // the block that is a shared-memory segment, if any
+    // The shortcut of the common request (see fastCarve): the vector's last block while a
+    // request of at least fastMin bytes is known to be carved from it, leaving it at least
+    // fastKeep bytes; null when the search must run.
+    BufHead* fast;
+    int32_t fastMin;
+    int32_t fastKeep;
 };
 
-// Statically initialised, so pools work even for a host that creates one before mpPoolInit;
-// mpDestroyAll destroys it and mpPoolInit makes it anew.
-pthread_mutex_t mempool_mutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
+// The pool lock: recursive, as the trace that a pool operation calls out to may come back for a
+// piece. Every operation takes it once there are threads, so it is taken with one atomic
+// compare-and-swap and given back with a plain store: half of what a mutex of the threads library
+// costs, which needs a second atomic operation to learn of its waiters. Pool operations hold it
+// briefly; a thread that finds it taken spins a little, then yields the processor, and now and
+// then sleeps, so that a holder of lower priority gets to run.
+class PoolMutex {
+  public:
+    void lock() {
+        uintptr_t self = thisThread();
+        uintptr_t holder = 0;
+        if (owner_.compare_exchange_strong(holder, self, std::memory_order_acquire)) return;
+        if (holder == self)
+            ++depth_;
+        else
+            waitFor(self);
+    }
+    void unlock() {
+        if (depth_ > 0)
+            --depth_;
+        else
+            owner_.store(0, std::memory_order_release);
+    }
+    // What destroying a mutex answers: EBUSY while a thread holds it.
+    int destroy() const { return owner_.load(std::memory_order_acquire) == 0 ? 0 : EBUSY; }
+
+  private:
+    // Any number that tells the threads alive apart.
+    static uintptr_t thisThread() {
+#if defined(__x86_64__)
+        return reinterpret_cast<uintptr_t>(__builtin_thread_pointer());
+#else
+        return static_cast<uintptr_t>(pthread_self());
+#endif
+    }
+    [[gnu::noinline]] void waitFor(uintptr_t self) {
+        for (unsigned tries = 1;; ++tries) {
+            uintptr_t holder = 0;
+            if (owner_.load(std::memory_order_relaxed) == 0 &&
+                owner_.compare_exchange_weak(holder, self, std::memory_order_acquire))
+                return;
+            if (tries < 64) {
+                relax();
+            } else if (tries % 64 != 0) {
+                sched_yield();
+            } else {
+                timespec pause{0, 50000};
+                nanosleep(&pause, nullptr);
+            }
+        }
+    }
+    static void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#elif defined(__powerpc__) || defined(__powerpc64__)
+        __asm__ __volatile__("or 27,27,27" ::: "memory");
+#endif
+    }
+
+    std::atomic<uintptr_t> owner_{0};  // the holder, 0 when free
+    int depth_ = 0;                    // times the holder took it again; only it reads this
+};
+
+// Pools work even for a host that creates one before mpPoolInit; mpDestroyAll marks the lock
+// destroyed and mpPoolInit makes it live again.
+PoolMutex mempool_mutex;
 std::atomic<bool> lockLive{true};
 
 PEntry* PoolTable = nullptr;
@@ -89,14 +163,10 @@ std::atomic<int> poolOverride{0};
 
 const dsChar_t kEmptyString[1] = "";
 
+bool shortcutOn = true;
+
 void startLock() {
-    if (lockLive.load(std::memory_order_acquire)) return;
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-    pthread_mutex_init(&mempool_mutex, &attr);
-    pthread_mutexattr_destroy(&attr);
-    lockLive.store(true, std::memory_order_release);
+    if (!lockLive.load(std::memory_order_acquire)) lockLive.store(true, std::memory_order_release);
 }
 
 // Holds mempool_mutex for one pool operation. While the process has never had a second thread
@@ -110,7 +180,7 @@ class PoolLock {
         if (!__libc_single_threaded) take();
     }
     ~PoolLock() {
-        if (held_) pthread_mutex_unlock(&mempool_mutex);
+        if (held_) mempool_mutex.unlock();
     }
     PoolLock(const PoolLock&) = delete;
     PoolLock& operator=(const PoolLock&) = delete;
@@ -122,7 +192,7 @@ class PoolLock {
   private:
     void take() {
         startLock();
-        pthread_mutex_lock(&mempool_mutex);
+        mempool_mutex.lock();
         held_ = true;
     }
     bool held_ = false;
@@ -218,6 +288,7 @@ bool growTable(PoolLock& lock) {
 void markFull(PEntry* entry) {
     entry->full = 1;
     MemFull = 1;
+    entry->fast = nullptr;
 }
 
 // A new block with room for size bytes at the front of the pool's list (and at the end of its
@@ -289,6 +360,44 @@ void resortList(PEntry* entry, BufHead* prev, BufHead* block) {
     at->next = block;
 }
 
+// Most requests go to the block made last, which sits at the end of the vector: pieces are
+// carved in a row until it runs out. The search finds it whenever every block that the search
+// probes on its way to the end has less free space than the request, that is, above the
+// largest free space among them; and the re-sort leaves it in place while it keeps at least the
+// free space of its left neighbour. Both bounds depend only on blocks that carving from the last
+// one does not touch, so they are worked out after each search and hold until the next.
+void prepareFastCarve(PEntry* entry) {
+    entry->fast = nullptr;
+    const BlockVector* v = entry->sorted;
+    if (v == nullptr || v->count < 2 || entry->full != 0 || !shortcutOn) return;
+    int32_t probed = 0;
+    for (int lo = 0, hi = v->count - 1; lo < hi;) {
+        int mid = lo + (hi - lo) / 2;
+        probed = std::max(probed, v->items[mid]->free);
+        lo = mid + 1;
+    }
+    entry->fastMin = probed + 1;
+    entry->fastKeep = v->items[v->count - 2]->free;
+    entry->fast = v->items[v->count - 1];
+}
+
+// The piece PoolGet would carve, when the shortcut applies; null otherwise (nothing changed).
+inline void* fastCarve(mpHandle handle, size_t req) {
+    if (static_cast<unsigned>(handle) >= static_cast<unsigned>(PoolEntryCount)) return nullptr;
+    PEntry* entry = &PoolTable[handle];
+    BufHead* block = entry->fast;
+    // Entry 0 and free entries never have a shortcut; a size of 0 wraps around to the top.
+    if (block == nullptr || req - 1 >= size_t{INT32_MAX - 7}) return nullptr;
+    int32_t size = (static_cast<int32_t>(req) + 7) & ~7;
+    if (size < entry->fastMin || block->free - size < entry->fastKeep) return nullptr;
+    if (TEST_MEMPOOLSIMPLESEARCH.on || poolOverride.load(std::memory_order_relaxed) == 1)
+        return nullptr;
+    void* piece = reinterpret_cast<char*>(block) + kHeaderSize + block->used;
+    block->used += size;
+    block->free -= size;
+    return piece;
+}
+
 void* PoolGet(PEntry* entry, int req, PoolLock& lock) {
     if (entry->full != 0) return nullptr;
     int64_t size = req <= 7 ? 8 : (int64_t{req} + 7) & ~int64_t{7};
@@ -329,14 +438,18 @@ void* PoolGet(PEntry* entry, int req, PoolLock& lock) {
     block->used += static_cast<int32_t>(size);
 
     if (!vectorMode) {
+        entry->fast = nullptr;
         resortList(entry, prev, block);
-    } else if (index > 0) {
+        return piece;
+    }
+    if (index > 0) {
         // A block just made stays at the end.
         while (index > 1 && v->items[index]->free < v->items[index - 1]->free) {
             std::swap(v->items[index], v->items[index - 1]);
             --index;
         }
     }
+    prepareFastCarve(entry);
     return piece;
 }
 
@@ -372,6 +485,7 @@ void PoolDestroy(PEntry* entry, PoolLock& lock) {
     entry->first = &ListSentry;
     entry->segment = nullptr;
     entry->shmId = -1;
+    entry->fast = nullptr;
     // The vector keeps its storage, so the sentinel always finds room again.
     if (entry->sorted != nullptr) {
         entry->sorted->count = 0;
@@ -417,7 +531,7 @@ int mpDestroyAll() {
             PoolEntryCount = 0;
         }
     }
-    int rc = pthread_mutex_destroy(&mempool_mutex);
+    int rc = mempool_mutex.destroy();
     if (rc == 0) lockLive.store(false, std::memory_order_release);
     return rc;
 }
@@ -465,8 +579,19 @@ void arcpDestroy(mpHandle handle, const char* file, unsigned int line) {
     --PoolCount;
 }
 
-void* mpAlloc(mpHandle handle, size_t size) {
+namespace {
+
+void traceAllocated(int32_t req, mpHandle handle, PoolLock& lock) {
+    lock.beforeCallout();
+    report::message(__FILE_NAME__, __LINE__, kMsgAllocated, req, handle);
+}
+
+[[gnu::noinline]] void* allocLocked(mpHandle handle, size_t size) {
     PoolLock lock;
+    if (void* piece = fastCarve(handle, size)) {
+        if (TR_MEMORY != 0) traceAllocated(static_cast<int32_t>(size), handle, lock);
+        return piece;
+    }
     PEntry* entry = liveEntry(handle);
     if (entry == nullptr) return nullptr;
     // A size beyond 31 bits is refused like a negative one, never cut down to a smaller piece.
@@ -484,11 +609,27 @@ void* mpAlloc(mpHandle handle, size_t size) {
         }
         return nullptr;
     }
-    if (TR_MEMORY != 0) {
-        lock.beforeCallout();
-        report::message(__FILE_NAME__, __LINE__, kMsgAllocated, req, handle);
-    }
+    if (TR_MEMORY != 0) traceAllocated(req, handle, lock);
     return piece;
+}
+
+}  // namespace
+
+bool pisnp::mem::testing::setPoolShortcut(bool on) {
+    PoolLock lock;
+    bool was = shortcutOn;
+    shortcutOn = on;
+    for (int i = 1; i < PoolEntryCount; ++i) PoolTable[i].fast = nullptr;
+    return was;
+}
+
+// Kept small, so that the common request costs little more than the call: without a second
+// thread there is no lock to take, and with the trace off nothing to report.
+void* mpAlloc(mpHandle handle, size_t size) {
+    if (__libc_single_threaded && TR_MEMORY == 0) {
+        if (void* piece = fastCarve(handle, size)) return piece;
+    }
+    return allocLocked(handle, size);
 }
 
 dsChar_t* mpStrDup(mpHandle handle, const dsChar_t* s) {
@@ -497,7 +638,9 @@ dsChar_t* mpStrDup(mpHandle handle, const dsChar_t* s) {
     if (entry == nullptr || s == nullptr) return nullptr;
     size_t length = std::strlen(s);
     if (length == 0) return const_cast<dsChar_t*>(kEmptyString);
-    void* piece = length < INT32_MAX ? PoolGet(entry, static_cast<int>(length + 1), lock) : nullptr;
+    void* piece = fastCarve(handle, length + 1);
+    if (piece == nullptr && length < INT32_MAX)
+        piece = PoolGet(entry, static_cast<int>(length + 1), lock);
     if (piece == nullptr) {
         if (TR_MEMORY != 0 || TR_GENERAL != 0) {
             lock.beforeCallout();

@@ -8,11 +8,13 @@
 #include <cstring>
 #include <map>
 #include <random>
+#include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
 
 #include "base/report.h"
+#include "mem/poolShortcut.h"
 #include "pisnp/traceFlags.h"
 #include "support/allocTracker.h"
 
@@ -156,6 +158,36 @@ TEST_F(Pools, BestFitInBothSearchModes) {
         EXPECT_EQ(alloc(304), b + 1704) << int(simple);
         EXPECT_EQ(alloc(8), c + 1400) << int(simple);
     }
+}
+
+// Most requests skip the search and are carved from the newest block; the same requests with
+// and without that shortcut put every piece at the same place of the same block and leave the
+// same statistics.
+TEST_F(Pools, ShortcutPutsEveryPieceWhereTheSearchDoes) {
+    using Place = std::pair<size_t, long>;  // block in the order they were made, offset
+    auto run = [](bool shortcut, unsigned seed) {
+        bool was = pisnp::mem::testing::setPoolShortcut(shortcut);
+        std::mt19937 rng(seed);
+        mpHandle pool = ARCP_CREATE(2);
+        std::map<char*, size_t> blocks;
+        std::vector<Place> places;
+        for (int i = 0; i < 3000; ++i) {
+            int kind = rng() % 16;
+            size_t size = kind == 0  ? 1 + rng() % 2100
+                          : kind < 3 ? 1 + rng() % 600
+                                     : 1 + rng() % 40;
+            std::string text(size - 1, 'x');
+            auto* p = static_cast<char*>(kind == 3 && size > 1 ? mpStrDup(pool, text.c_str())
+                                                               : mpAlloc(pool, size));
+            EXPECT_NE(p, nullptr);
+            blocks.emplace(static_cast<char*>(mpGetShmPoolAddr(pool)), blocks.size());
+            auto block = std::prev(blocks.upper_bound(p));
+            places.emplace_back(block->second, p - block->first);
+        }
+        pisnp::mem::testing::setPoolShortcut(was);
+        return std::pair{places, destroyWithStats(pool)};
+    };
+    for (unsigned seed : {1, 2, 3, 4}) EXPECT_EQ(run(true, seed), run(false, seed)) << seed;
 }
 
 TEST_F(Pools, FailedGrowthMarksThePoolFullUntilAnyPoolIsDestroyed) {
@@ -309,6 +341,33 @@ TEST(PoolThreads, ConcurrentPoolsAndASharedOneStayApart) {
         for (char* p : pieces[t])
             for (int i = 0; i < 24; ++i) ASSERT_EQ(p[i], 'a' + t);
     ARCP_DESTROY(shared);
+}
+
+// The trace that a pool operation calls out to, with the pool lock held, may take pieces itself;
+// afterwards the lock is free again.
+TEST(PoolThreads, TheTraceMayComeBackForPieces) {
+    std::thread([] {}).join();  // from now on every operation takes the lock
+    mpPoolInit();
+    static mpHandle traced, inner;
+    traced = ARCP_CREATE(2);
+    inner = ARCP_CREATE(2);
+    auto saved = pisnp::report::installed();
+    auto hooks = saved;
+    hooks.message = [](const char*, unsigned, unsigned num, va_list) {
+        if (num == 21158 && TR_MEMORY != 0) {
+            TR_MEMORY = 0;
+            EXPECT_NE(mpAlloc(inner, 8), nullptr);
+            TR_MEMORY = 1;
+        }
+        return 0;
+    };
+    pisnp::report::install(hooks);
+    TR_MEMORY = 1;
+    EXPECT_NE(mpAlloc(traced, 8), nullptr);
+    TR_MEMORY = 0;
+    pisnp::report::install(saved);
+    EXPECT_EQ(mpDestroyAll(), 0);
+    mpPoolInit();
 }
 
 }  // namespace
