@@ -107,7 +107,11 @@ fakelvm_extents() {  # BYTES
 # Facts of one volume: fakelvm_origin (empty unless a snapshot) and fakelvm_size (bytes).
 fakelvm_read_lv() {  # VG LV
     fakelvm_origin=
-    read -r fakelvm_first <"$fakelvm_dev/$1/$2" 2>/dev/null || fakelvm_first=
+    fakelvm_first=
+    # An origin may be a large file of zeros: only a snapshot's node is read whole.
+    if [ "$(head -c 12 "$fakelvm_dev/$1/$2" | tr -d '\000')" = "snapshot of " ]; then
+        read -r fakelvm_first <"$fakelvm_dev/$1/$2"
+    fi
     case $fakelvm_first in
         "snapshot of "*)
             fakelvm_origin=${fakelvm_first#snapshot of /dev/*/}
