@@ -70,6 +70,11 @@ if [ "$group" = help ]; then
          out_has "--json[=FILE]" && out_has "--sweep=VG" && out_has "fill level" &&
          [ "$(grep -cE "^ +([0-9]+|128\+N)  " "$work/out")" = 15 ] &&
          [ "$(awk "length > 79" "$work/out")" = "" ] && [ ! -s "$work/err" ]'
+    help_codes=$(sed -nE 's/^ +([0-9]+|128\+N)  .*/\1/p' "$work/out" | sort)
+    manual=$here/../../tools/snaphost/snaphost.1.md
+    man_codes=$(sed -n '/^# EXIT STATUS/,/^# ENV/s/^\*\*\([0-9N+]*\)\*\*$/\1/p' "$manual" | sort)
+    check "the manual page's source lists the same exit codes as --help" \
+        '[ -n "$help_codes" ] && [ "$help_codes" = "$man_codes" ]'
     run --version
     check "--version names the version and the library it would load" \
         '[ $rc = 0 ] && grep -q "^snaphost [0-9]" "$work/out" &&
