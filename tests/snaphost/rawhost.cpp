@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "hostServices.h"
 #include "pluginLibrary.h"
@@ -64,13 +65,14 @@ uint64_t sizeOf(const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string library = "libPiSNP.so";
+    // By the name an installed library is found under at run time, else the development name.
+    std::vector<std::string> library = {"libPiSNP.so.1", "libPiSNP.so"};
     unsigned long percent = 10;
     bool trace = false;
     int opt;
     while ((opt = getopt(argc, argv, "+l:s:t")) != -1) {
         if (opt == 'l')
-            library = optarg;
+            library = {optarg};
         else if (opt == 's')
             percent = std::strtoul(optarg, nullptr, 10);
         else if (opt == 't')
@@ -88,7 +90,7 @@ int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
     std::string why;
-    auto plugin = hostkit::PluginLibrary::load({library}, &why);
+    auto plugin = hostkit::PluginLibrary::load(library, &why);
     if (!plugin) {
         std::fprintf(stderr, "rawhost: cannot load the library:%s\n", why.c_str());
         return 2;

@@ -437,7 +437,9 @@ watch)
         'logged "lvremove -f /dev/$vg/$name" && only_origin_left'
     check "the result says so: overflowed, peak 100 %, exit 14, the explanation" \
         'json_ok "$work/result.json" "d[\"exit_code\"] == 14 and d[\"overflowed\"] is True and
-            d[\"peak_fill_percent\"] == 100 and \"overflowed\" in d[\"error\"]"'
+            d[\"peak_fill_percent\"] == 100 and \"overflowed\" in d[\"error\"] and
+            [(s[\"stage\"], s[\"ok\"]) for s in d[\"stages\"][-4:]] == [(\"backup\", False),
+                (\"end\", True), (\"remove\", True), (\"stop\", True)]"'
 
     reset
     run "$origin" -- sh -c '"$0" "$1" 100' "$fill" {}

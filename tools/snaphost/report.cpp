@@ -110,23 +110,24 @@ void Report::endProgress() {
 }
 
 void Report::beginStage(const char* key) {
-    if (!stage_.empty()) closeStage(true);
+    endStage();
     stage_ = key;
+    stageFailed_ = false;
     stageStart_ = monotonicSeconds();
     SNAPHOST_TRACE(*this, "stage: %s", key);
 }
 
-void Report::endStage(bool ok) {
-    if (!stage_.empty()) closeStage(ok);
+void Report::endStage() {
+    if (!stage_.empty()) closeStage();
 }
 
-void Report::closeStage(bool ok) {
+void Report::closeStage() {
     Json entry = Json::object();
     entry.set("stage", stage_);
     entry.set("seconds", static_cast<double>(
                              static_cast<long>((monotonicSeconds() - stageStart_) * 1000)) /
                              1000);
-    entry.set("ok", ok);
+    entry.set("ok", !stageFailed_);
     stages_.push(std::move(entry));
     stage_.clear();
 }
@@ -139,19 +140,22 @@ void Report::fail(int code, const std::string& text, const std::vector<std::stri
         line("  ", word);
         full += "\n" + word;
     }
+    stageFailed_ = true;
     if (exitCode_ == kExitOk) {
         exitCode_ = code;
         errorText_ = full;
     }
 }
 
-void Report::failAbove(int code, const std::string& text, const std::vector<std::string>& words) {
-    exitCode_ = kExitOk;
-    fail(code, text, words);
+void Report::failAbove(int code, const std::string& text) {
+    SNAPHOST_TRACE(*this, "failure, exit code %d: %s", code, text.c_str());
+    line("", text);
+    exitCode_ = code;
+    errorText_ = text;
 }
 
 bool Report::writeJson(const std::string& path) {
-    endStage(exitCode_ == kExitOk);
+    endStage();
     result_.set("stages", stages_);
     result_.set("exit_code", exitCode_);
     result_.set("error", errorText_.empty() ? Json() : Json(errorText_));

@@ -43,13 +43,15 @@ class Report {
 
     // A stage: its key names it in the result object; its failure counts as its exit code.
     void beginStage(const char* key);
-    void endStage(bool ok);
+    void endStage();
+    // The stage failed, though what failed is reported later.
+    void stageFailed() { stageFailed_ = true; }
     // Reports a failure with the volume manager's words that explain it, and keeps the first
     // failure's exit code and text.
     void fail(int code, const std::string& text, const std::vector<std::string>& words = {});
     // A failure that explains the ones before it (an overflow behind a failed backup): its
-    // code and text replace theirs.
-    void failAbove(int code, const std::string& text, const std::vector<std::string>& words = {});
+    // code and text replace theirs. It belongs to an earlier stage, not the current one.
+    void failAbove(int code, const std::string& text);
     int exitCode() const { return exitCode_; }
     void setExitCode(int code) { exitCode_ = code; }
 
@@ -59,7 +61,7 @@ class Report {
 
   private:
     void line(const std::string& prefix, const std::string& text);
-    void closeStage(bool ok);
+    void closeStage();
 
     int verbosity_ = kNormal;
     FILE* trace_ = nullptr;
@@ -69,6 +71,7 @@ class Report {
     int exitCode_ = 0;
     std::string errorText_;
     std::string stage_;
+    bool stageFailed_ = false;
     double stageStart_ = 0;
     Json stages_ = Json::array();
     Json result_ = Json::object();

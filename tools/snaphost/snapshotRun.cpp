@@ -145,7 +145,7 @@ class SnapshotRun {
         setenv("SNAPHOST_ORIGIN", origin_.device().c_str(), 1);
         if (startPlugin()) snapshotAndBackUp();
         stopPlugin();
-        report_.endStage(report_.exitCode() == kExitOk);
+        report_.endStage();
         summarise();
         return report_.exitCode();
     }
@@ -399,6 +399,7 @@ class SnapshotRun {
         backupSeconds_ = monotonicSeconds() - backupStart_;
         // The command may have finished before a reading caught the overflow.
         if (!overflowed_) readFill(true);
+        if (overflowed_) report_.stageFailed();
         if (!outcome.started) {
             if (outcome.startError != "interrupted")
                 report_.fail(kExitBackup, strf("the backup command could not be started: %s: %s",
