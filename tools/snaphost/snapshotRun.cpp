@@ -543,8 +543,8 @@ class SnapshotRun {
                                         origin_.group + "/" + name}));
         report_.plan("  " + command({"lvremove", "-f", snapDevice}));
         report_.plan("(the snapshot is named after the time it is created)");
-        report_.plan("checks passed: the library loads; the volume exists and is active; the "
-                     "snapshot fits in the free space; the backup command can be started");
+        report_.plan("checks passed: the library loads; the volume exists and is active;");
+        report_.plan("  the snapshot fits in the free space; the backup command can be started");
         report_.result().set("commands", commands);
     }
 
