@@ -8,12 +8,12 @@
 #include <cstdarg>
 #include <string>
 
+#include "pisnp/resultCodes.h"
+
 namespace hostkit {
 
-// lvcreate failed: reporting function, error text, return code, source file, source line.
-inline constexpr int kMsgCreateFailed = 5250;
-// lvremove failed: command line, reporting function, error text, return code, file, line.
-inline constexpr int kMsgRemoveFailed = 8103;
+inline constexpr int kMsgCreateFailed = MSG_SNAP_CREATE_FAILED;
+inline constexpr int kMsgRemoveFailed = MSG_SNAP_REMOVE_FAILED;
 
 struct PluginMessage {
     int number = 0;
