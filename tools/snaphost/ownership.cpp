@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -31,8 +32,13 @@ std::string firstLine(const char* path) {
     return trim(line);
 }
 
+// A decimal number that fits in 64 bits.
 bool digitsOnly(const std::string& s) {
-    return !s.empty() && s.size() < 20 && s.find_first_not_of("0123456789") == std::string::npos;
+    if (s.empty() || s.size() > 20 || s.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    errno = 0;
+    std::strtoull(s.c_str(), nullptr, 10);
+    return errno == 0;
 }
 
 }  // namespace

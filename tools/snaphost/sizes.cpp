@@ -1,8 +1,7 @@
 #include "sizes.h"
 
-#include <cmath>
-#include <cstdlib>
 #include <limits>
+#include <utility>
 
 #include "text.h"
 
@@ -31,26 +30,29 @@ std::string SizeRequest::text() const {
 }
 
 std::optional<SizeRequest> parseSize(std::string_view text) {
-    std::string s(text);
-    if (s.empty() || !(s[0] >= '0' && s[0] <= '9')) return std::nullopt;
-    size_t digits = s.find_first_not_of("0123456789");
-    std::string_view rest = digits == std::string::npos ? "" : std::string_view(s).substr(digits);
-    if (rest.empty() || rest == "%") {
-        if (digits == std::string::npos) digits = s.size();
-        if (digits > 3) return std::nullopt;
-        unsigned long value = std::strtoul(s.c_str(), nullptr, 10);
-        if (value < 1 || value > 100) return std::nullopt;
-        return SizeRequest{true, value};
+    // Whole digits, an optional fraction, then "%", nothing, or a unit; in integers only, so
+    // that a size comes out the same on every machine.
+    size_t i = 0;
+    uint64_t whole = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        if (whole > kLargest) return std::nullopt;
+        whole = whole * 10 + static_cast<uint64_t>(text[i++] - '0');
     }
-    // A number with an optional fraction, then the unit.
-    size_t numberEnd = digits;
-    if (rest[0] == '.') {
-        numberEnd = s.find_first_not_of("0123456789", digits + 1);
-        if (numberEnd == std::string::npos || numberEnd == digits + 1) return std::nullopt;
+    if (i == 0) return std::nullopt;
+    std::string_view fraction;
+    if (i < text.size() && text[i] == '.') {
+        size_t start = ++i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+        fraction = text.substr(start, i - start);
+        if (fraction.empty() || fraction.size() > 9) return std::nullopt;
     }
-    std::string unit = s.substr(numberEnd);
-    if (unit.size() == 3 && (unit.substr(1) == "iB" || unit.substr(1) == "ib")) unit.resize(1);
-    if (unit.size() == 2 && (unit[1] == 'B' || unit[1] == 'b')) unit.resize(1);
+    std::string_view unit = text.substr(i);
+    if (unit.empty() || unit == "%") {
+        if (!fraction.empty() || whole < 1 || whole > 100) return std::nullopt;
+        return SizeRequest{true, whole};
+    }
+    if (unit.size() == 3 && (unit.substr(1) == "iB" || unit.substr(1) == "ib")) unit.remove_suffix(2);
+    if (unit.size() == 2 && (unit[1] == 'B' || unit[1] == 'b')) unit.remove_suffix(1);
     if (unit.size() != 1) return std::nullopt;
     uint64_t scale = 0;
     switch (unit[0]) {
@@ -60,11 +62,23 @@ std::optional<SizeRequest> parseSize(std::string_view text) {
         case 't': case 'T': scale = kTiB; break;
         default: return std::nullopt;
     }
-    if (numberEnd > 20) return std::nullopt;
-    long double number = std::strtold(s.substr(0, numberEnd).c_str(), nullptr);
-    long double bytes = std::ceil(number * static_cast<long double>(scale));
-    if (!(bytes >= 1) || bytes > static_cast<long double>(kLargest)) return std::nullopt;
-    return SizeRequest{false, static_cast<uint64_t>(bytes)};
+    if (whole > kLargest / scale) return std::nullopt;
+    uint64_t bytes = whole * scale;
+    if (!fraction.empty()) {
+        // The fraction of a unit, rounded up to a whole byte: at most 9 digits of a unit of at
+        // most 2^40 bytes fit in 64 bits.
+        uint64_t digits = 0, tens = 1;
+        for (char c : fraction) {
+            digits = digits * 10 + static_cast<uint64_t>(c - '0');
+            tens *= 10;
+        }
+        uint64_t perUnit = scale / 1024;  // the unit in KiB, so the product stays small
+        uint64_t part = (digits * perUnit * 1024 + tens - 1) / tens;
+        if (perUnit == 0 || part > kLargest - bytes) return std::nullopt;
+        bytes += part;
+    }
+    if (bytes == 0) return std::nullopt;
+    return SizeRequest{false, bytes};
 }
 
 uint64_t roundUp(uint64_t bytes, uint64_t unit) {
