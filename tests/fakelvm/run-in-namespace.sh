@@ -7,6 +7,7 @@
 #     that /sbin is or points to; every other program there stays visible),
 #   - /dev as an overlay whose changes live in memory, with /dev/$FAKELVM_VG (default vg01) an
 #     empty tmpfs in which the fake lvcreate makes its snapshot nodes as plain files,
+#   - /run as an empty tmpfs,
 # and these variables: FAKELVM_VG, FAKELVM_LOG (one line per fake command), FAKELVM_CONTROL (an
 # empty control file read by the fakes on every call), FAKELVM_TMP (scratch directory),
 # FAKELVM_STATE (what lvs shows beyond the nodes: tags, fill levels, attributes).
@@ -95,6 +96,8 @@ mount -t overlay fakelvm-dev \
 for sub in $kept; do
     mount --rbind "$tmp/keep/$sub" "/dev/$sub" || fail "cannot restore /dev/$sub"
 done
+# What programs keep in /run (snaphost its locks) stays in the namespace too.
+mount -t tmpfs -o mode=0755 fakelvm-run /run || fail "cannot mount a tmpfs on /run"
 # A real volume group of that name stays hidden under an empty tmpfs.
 mkdir -p "/dev/$vg" && mount -t tmpfs -o mode=0755 fakelvm-vg "/dev/$vg" ||
     fail "cannot mount a tmpfs on /dev/$vg"

@@ -230,7 +230,7 @@ EOF
     check "in order: pre, lvcreate 4096K (10 % of 40 MiB), post, backup ({}, env), lvremove" \
         'cmp -s "$work/expected" "$work/order"'
     check "the snapshot was tagged with this run's host, boot, process and start" \
-        'echo "$tag" | grep -qE "^snaphost-run:host=[^:]+:boot=[0-9a-f-]+:pid=[0-9]+:start=[0-9]+$" &&
+        'echo "$tag" | grep -qE "^snaphost-run:host=[^:]+:boot=[0-9a-f-]+:ns=[0-9]+:pid=[0-9]+:start=[0-9]+$" &&
          [ "$(grep -n "^lvchange" "$FAKELVM_LOG" | cut -d: -f1)" -lt \
            "$(grep -n "^post" "$FAKELVM_LOG" | cut -d: -f1)" ]'
     check "the backup command read the snapshot device while it existed" \
@@ -476,7 +476,7 @@ leftovers)
     # Beside it: a snapshot made by hand, one of another host's run, one of a live run.
     /sbin/lvcreate -L 4096K -n handmade -s "$origin" >/dev/null
     /sbin/lvcreate -L 4096K -n elsewhere -s "$origin" >/dev/null
-    /sbin/lvchange --addtag snaphost-run:host=elsewhere:boot=b:pid=1:start=1 "$vg/elsewhere" \
+    /sbin/lvchange --addtag snaphost-run:host=elsewhere:boot=b:ns=n:pid=1:start=1 "$vg/elsewhere" \
         >/dev/null
     reset
     "$snaphost" -l "$library" "$origin" -- sh -c \
@@ -530,7 +530,7 @@ leftovers)
 
     reset
     /sbin/lvcreate -L 4096K -n stuck -s "$origin" >/dev/null
-    /sbin/lvchange --addtag "snaphost-run:host=$(hostname | tr -c 'A-Za-z0-9_+.=!&#/\n-' _):boot=old:pid=1:start=1" \
+    /sbin/lvchange --addtag "snaphost-run:host=$(hostname | tr -c 'A-Za-z0-9_+.=!&#/\n-' _):boot=old:ns=n:pid=1:start=1" \
         "$vg/stuck" >/dev/null
     echo "FAKELVM_LVREMOVE_RC=5; FAKELVM_LVREMOVE_ERR='  Logical volume $vg/stuck in use.'" \
         >"$FAKELVM_CONTROL"
@@ -538,6 +538,8 @@ leftovers)
     check "a leftover that cannot be removed: exit 12 with lvremove's words" \
         '[ $rc = 12 ] && err_has "removing the leftover vg01/stuck failed; lvremove said:" &&
          err_has "in use"'
+    check "no run's lock is left: runs that ended dropped theirs, the sweep the killed run's" \
+        '[ -z "$(ls /run/snaphost | grep "^run-")" ]'
     ;;
 
 dry_run)

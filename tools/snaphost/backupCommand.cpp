@@ -52,7 +52,17 @@ pid_t startGuardian(pid_t group, int* dismiss) {
         return -1;
     }
     if (pid == 0) {
-        close(link[1]);
+        // It holds nothing of snaphost's: not its locks (a run killed is gone, guardian or not),
+        // nor its standard streams (a pipeline reading them ends with snaphost).
+        for (int fd = 0; fd < 1024; ++fd)
+            if (fd != link[0]) close(fd);
+        int null = open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            dup2(null, 0);
+            dup2(null, 1);
+            dup2(null, 2);
+            if (null > 2) close(null);
+        }
         // Signals meant for snaphost's group are snaphost's to handle.
         for (int sig : kInterruptSignals) signal(sig, SIG_IGN);
         sigset_t none;

@@ -137,7 +137,7 @@ int inspect(const Options& options, const VolumePath& origin, VolumeManager& lvm
                         origin.group.c_str()));
     report.result().set("thin_origin", out->volume.isThin());
 
-    out->snapshots = taggedSnapshots(all, origin.name, self, processStartTime);
+    out->snapshots = taggedSnapshots(all, origin.name, self, systemProbe());
     Json leftovers = Json::array();
     int gone = 0;
     for (const TaggedSnapshot& s : out->snapshots) {

@@ -1,8 +1,12 @@
 #include "ownership.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -65,21 +69,28 @@ RunId thisRun() {
     gethostname(host, sizeof host - 1);
     run.host = tagSafe(host);
     run.boot = tagSafe(firstLine("/proc/sys/kernel/random/boot_id"));
+    char ns[PATH_MAX] = "";
+    ssize_t n = readlink("/proc/self/ns/pid", ns, sizeof ns - 1);
+    // "pid:[4026531836]": the number names the namespace.
+    std::string link(ns, n > 0 ? static_cast<size_t>(n) : 0);
+    size_t open = link.find('['), close = link.find(']');
+    run.ns = open != std::string::npos && close > open ? link.substr(open + 1, close - open - 1)
+                                                       : std::string("_");
     run.pid = static_cast<long>(getpid());
     run.start = processStartTime(run.pid).value_or(0);
     return run;
 }
 
 std::string tagOf(const RunId& run) {
-    return strf("%shost=%s:boot=%s:pid=%ld:start=%llu", kTagPrefix, run.host.c_str(),
-                run.boot.c_str(), run.pid, run.start);
+    return strf("%shost=%s:boot=%s:ns=%s:pid=%ld:start=%llu", kTagPrefix, run.host.c_str(),
+                run.boot.c_str(), tagSafe(run.ns).c_str(), run.pid, run.start);
 }
 
 std::optional<RunId> runOf(const std::vector<std::string>& tags) {
     for (const std::string& tag : tags) {
         if (!tag.starts_with(kTagPrefix)) continue;
         RunId run;
-        bool host = false, boot = false, pid = false, start = false;
+        bool host = false, boot = false, ns = false, pid = false, start = false;
         std::string rest = tag.substr(std::string_view(kTagPrefix).size());
         std::istringstream parts(rest);
         std::string part;
@@ -93,6 +104,9 @@ std::optional<RunId> runOf(const std::vector<std::string>& tags) {
             } else if (key == "boot") {
                 run.boot = value;
                 boot = true;
+            } else if (key == "ns") {
+                run.ns = value;
+                ns = true;
             } else if (key == "pid" && digitsOnly(value)) {
                 run.pid = std::strtol(value.c_str(), nullptr, 10);
                 pid = run.pid > 0;
@@ -101,22 +115,89 @@ std::optional<RunId> runOf(const std::vector<std::string>& tags) {
                 start = true;
             }
         }
-        if (host && boot && pid && start) return run;
+        if (host && boot && ns && pid && start) return run;
     }
     return std::nullopt;
 }
 
-RunState stateOf(const RunId& run, const RunId& self, const StartTimeProbe& probe) {
-    // A run on another host cannot be checked from here, least of all its process.
+std::string lockDirectory() {
+    const char* dir = "/run/snaphost";
+    mkdir(dir, 0700);
+    struct stat st;
+    if (lstat(dir, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() ||
+        (st.st_mode & 022) != 0)
+        return std::string();
+    return dir;
+}
+
+namespace {
+std::string runLockPath(const std::string& dir, const RunId& run) {
+    return strf("%s/run-%ld-%llu.lock", dir.c_str(), run.pid, run.start);
+}
+}  // namespace
+
+RunLock::~RunLock() {
+    release();
+}
+
+bool RunLock::acquire(const RunId& run) {
+    std::string dir = lockDirectory();
+    if (dir.empty()) return false;
+    path_ = runLockPath(dir, run);
+    fd_ = open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ == -1 || flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        release();
+        return false;
+    }
+    return true;
+}
+
+void RunLock::release() {
+    if (fd_ != -1) {
+        unlink(path_.c_str());
+        close(fd_);
+    }
+    fd_ = -1;
+}
+
+void forgetRun(const RunId& run) {
+    std::string dir = lockDirectory();
+    if (!dir.empty()) unlink(runLockPath(dir, run).c_str());
+}
+
+RunProbe systemProbe() {
+    RunProbe probe;
+    probe.lock = [](const RunId& run) {
+        std::string dir = lockDirectory();
+        if (dir.empty()) return LockState::Absent;
+        int fd = open(runLockPath(dir, run).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+        if (fd == -1) return LockState::Absent;
+        LockState state = flock(fd, LOCK_EX | LOCK_NB) == 0 ? LockState::Free : LockState::Held;
+        close(fd);
+        return state;
+    };
+    probe.startTime = processStartTime;
+    return probe;
+}
+
+RunState stateOf(const RunId& run, const RunId& self, const RunProbe& probe) {
+    // A run on another host cannot be checked from here, least of all its process; nor can a
+    // process number of another PID namespace.
     if (run.host != self.host) return RunState::OtherHost;
     if (run.boot != self.boot) return RunState::Gone;
-    std::optional<unsigned long long> start = probe(run.pid);
+    if (run.ns != self.ns) return RunState::OtherHost;
+    switch (probe.lock(run)) {
+        case LockState::Held: return RunState::Alive;
+        case LockState::Free: return RunState::Gone;
+        case LockState::Absent: break;
+    }
+    std::optional<unsigned long long> start = probe.startTime(run.pid);
     return start && *start == run.start ? RunState::Alive : RunState::Gone;
 }
 
 std::vector<TaggedSnapshot> taggedSnapshots(const std::vector<LogicalVolume>& volumes,
                                             const std::string& origin, const RunId& self,
-                                            const StartTimeProbe& probe) {
+                                            const RunProbe& probe) {
     std::vector<TaggedSnapshot> out;
     for (const LogicalVolume& lv : volumes) {
         if (!lv.isSnapshot() || lv.origin.empty()) continue;

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,20 +74,16 @@ std::vector<std::string> substituted(const std::vector<std::string>& command,
 
 // Two runs in one volume group would pick the same snapshot name within the same second; the
 // one that lost would fail in lvcreate. Runs of a volume group therefore take turns from
-// preparing the snapshot until it is created and tagged. The lock lives in a directory only
-// root can write, so nobody else can hold it or plant a link there.
+// preparing the snapshot until it is created and tagged.
 class GroupLock {
   public:
     GroupLock(const std::string& group, Report& report) {
-        const char* dir = "/run/snaphost";
-        mkdir(dir, 0700);
-        struct stat st;
-        if (lstat(dir, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() ||
-            (st.st_mode & 022) != 0) {
-            SNAPHOST_TRACE(report, "no lock: %s is not a directory of this user's alone", dir);
+        std::string dir = lockDirectory();
+        if (dir.empty()) {
+            SNAPHOST_TRACE(report, "no lock: /run/snaphost is not a directory of this user's alone");
             return;
         }
-        std::string path = std::string(dir) + "/" + group + ".lock";
+        std::string path = dir + "/" + group + ".lock";
         fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd_ == -1) {
             SNAPHOST_TRACE(report, "no lock: %s: %s", path.c_str(), std::strerror(errno));
@@ -143,10 +138,14 @@ class SnapshotRun {
             return report_.exitCode();
         }
         setenv("SNAPHOST_ORIGIN", origin_.device().c_str(), 1);
+        if (!runLock_.acquire(self_))
+            SNAPHOST_TRACE(report_, "no run lock: a sweep will judge this run by its process");
         if (startPlugin()) snapshotAndBackUp();
         stopPlugin();
         report_.endStage();
         summarise();
+        // The object is never destroyed (the library keeps the host services' address).
+        runLock_.release();
         return report_.exitCode();
     }
 
@@ -553,6 +552,7 @@ class SnapshotRun {
     Report& report_;
     VolumeManager lvm_;
     RunId self_;
+    RunLock runLock_;
     Inspection inspection_;
     std::unique_ptr<hostkit::PluginLibrary> library_;
     std::unique_ptr<hostkit::HostServices> host_;

@@ -33,7 +33,7 @@ int sweepLeftovers(const Options& options, const std::string& group, Report& rep
     Json removed = Json::array(), kept = Json::array(), failed = Json::array();
     report.beginStage("sweep");
     int leftovers = 0;
-    for (const TaggedSnapshot& s : taggedSnapshots(all, "", self, processStartTime)) {
+    for (const TaggedSnapshot& s : taggedSnapshots(all, "", self, systemProbe())) {
         std::string name = group + "/" + s.volume.name;
         std::string what = strf("%s (a snapshot of %s/%s, %s, made by snaphost process %ld on %s)",
                                 name.c_str(), group.c_str(), s.volume.origin.c_str(),
@@ -58,6 +58,7 @@ int sweepLeftovers(const Options& options, const std::string& group, Report& rep
             continue;
         }
         if (lvm.remove(group, s.volume.name, &words)) {
+            forgetRun(s.run);
             report.say("removed " + what);
             removed.push("/dev/" + name);
         } else {
