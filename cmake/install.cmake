@@ -1,6 +1,6 @@
 # What `cmake --install` puts under the prefix: the library with its soname, the public headers,
-# the message catalogs (once the build makes them), snaphost with its manual page, and the files
-# by which another project finds the library: a CMake package and a pkg-config file.
+# and the files by which another project finds the library: a CMake package and a pkg-config
+# file. The catalogs (messages/) and snaphost with its manual page (tools/) install themselves.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -10,12 +10,6 @@ install(TARGETS PiSNP EXPORT PiSNPTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         FILES_MATCHING PATTERN "*.h")
-
-# The catalogs: a directory of language directories (EN_US/arcclientV3.cat ...) that the build
-# produces; installed where an installed snaphost looks by default.
-set(PISNP_CATALOG_DIR "${PROJECT_BINARY_DIR}/catalogs" CACHE PATH
-    "Build directory that holds the message catalogs' language directories")
-install(DIRECTORY ${PISNP_CATALOG_DIR}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/pisnp OPTIONAL)
 
 set(PISNP_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/PiSNP)
 install(EXPORT PiSNPTargets NAMESPACE PiSNP:: DESTINATION ${PISNP_CMAKE_DIR})

@@ -16,7 +16,7 @@ echo "== building libPiSNP.so and snaphost in $build"
 guest=$(mktemp -d)
 trap 'rm -rf "$guest"' EXIT
 if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
-    cmake --build "$build" -j 2 --target PiSNP snaphost; } >"$guest/build.log" 2>&1; then
+    cmake --build "$build" -j 2 --target PiSNP snaphost catalogs; } >"$guest/build.log" 2>&1; then
     cat "$guest/build.log"
     echo "== the build failed (see above)"
     exit 1
@@ -31,7 +31,8 @@ echo "   installed for it first, which takes a minute or a few)"
 # The harness's own progress lines (installing, booting) are shown as they come.
 set +e
 bash tests/lvm-vm/run-vm.sh -v --scenarios "$guest" --module ext4 \
-    --add "$build/libPiSNP.so" --add "$build/tools/snaphost" 2>&1 |
+    --add "$build/libPiSNP.so" --add "$build/tools/snaphost" \
+    --add "$build/EN_US/arcclientV3.cat:/usr/local/lib/EN_US/" 2>&1 |
     tee "$guest/run.log" | sed -un 's/^run-vm.sh: /   /p'
 status=${PIPESTATUS[0]}
 set -e
