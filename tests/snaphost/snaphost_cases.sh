@@ -293,9 +293,10 @@ failures)
         '! logged backup && ! logged_like "^lvremove" && ! logged_like "^lvchange" &&
          only_origin_left'
     run -v "$origin" -- true
-    check "with -v the plug-in's code and message follow in parentheses" \
+    check "with -v the plug-in's code and message follow, and the catalog's text of it" \
         '[ $rc = 8 ] && err_has "failed (plug-in code 5); lvcreate said:" &&
-         err_has "(plug-in message 5250, lvcreate exit status 5"'
+         err_has "(plug-in message 5250, lvcreate exit status 5" &&
+         err_has "ANS5250E The snapshot could not be created in DSnapshotProvider::startSnapshot()"'
 
     reset
     run "$origin" -- sh -c 'exit 3'

@@ -174,8 +174,10 @@ class SnapshotRun {
         for (const Explanation& e : pending_) {
             if (who.empty()) who = e.program;
             words.insert(words.end(), e.words.begin(), e.words.end());
-            if (report_.verbosity() >= Report::kVerbose && !e.internal.empty())
+            if (report_.verbosity() >= Report::kVerbose && !e.internal.empty()) {
                 words.push_back("(" + e.internal + ")");
+                words.insert(words.end(), e.catalog.begin(), e.catalog.end());
+            }
         }
         pending_.clear();
         std::string text = what + code(rc);
@@ -219,7 +221,7 @@ class SnapshotRun {
         host_->onMessage([this](const hostkit::PluginMessage& m) {
             SNAPHOST_TRACE(report_, "plug-in message %d (%s) from %s:%d: %s", m.number,
                            m.where.c_str(), m.file.c_str(), m.line, m.errorText.c_str());
-            pending_.push_back(explain(m));
+            pending_.push_back(explain(m, clientDir_));
         });
         const hostkit::EntryPoints& lib = library_->entry();
         piSnapAttrib_t attrib{};
