@@ -2,8 +2,11 @@
 # Installs, by Debian package name, whatever the build and the tests need and the machine lacks,
 # and the packages named as arguments (what one stage needs besides).
 set -euo pipefail
+# python3 runs the house checks and reads snaphost's JSON results in the tests; pkgconf and
+# groff-base check the installed tree as a user of the package sees it.
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-          libbenchmark-dev binutils util-linux procps python3 libc-bin locales "$@")
+          libbenchmark-dev binutils util-linux procps python3 libc-bin locales pkgconf groff-base
+          "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

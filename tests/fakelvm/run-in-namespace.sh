@@ -3,12 +3,14 @@
 #   run-in-namespace.sh CMD [ARG...]
 #
 # As root, in a private mount namespace of its own, the command sees
-#   - /sbin/lvcreate and /sbin/lvremove as the fakes (an overlay on the directory that /sbin is or
-#     points to; every other program there stays visible),
+#   - /sbin/lvcreate, lvremove, lvs, vgs and lvchange as the fakes (an overlay on the directory
+#     that /sbin is or points to; every other program there stays visible),
 #   - /dev as an overlay whose changes live in memory, with /dev/$FAKELVM_VG (default vg01) an
 #     empty tmpfs in which the fake lvcreate makes its snapshot nodes as plain files,
+#   - /run as an empty tmpfs,
 # and these variables: FAKELVM_VG, FAKELVM_LOG (one line per fake command), FAKELVM_CONTROL (an
-# empty control file read by the fakes on every call), FAKELVM_TMP (scratch directory).
+# empty control file read by the fakes on every call), FAKELVM_TMP (scratch directory),
+# FAKELVM_STATE (what lvs shows beyond the nodes: tags, fill levels, attributes).
 #
 # Nothing outside the namespace changes: the mounts vanish with it, and the machine's /sbin, /dev
 # and volume groups are never written. The command is not run unless the fakes are verifiably in
@@ -63,10 +65,13 @@ shift
 
 # Everything of this run lives in memory and disappears with the namespace.
 mount -t tmpfs -o mode=0755 fakelvm "$tmp" || skip "cannot mount a tmpfs"
-mkdir "$tmp/bin" "$tmp/dev-up" "$tmp/dev-work" "$tmp/keep" || fail "cannot prepare $tmp"
-cp "$here/lvcreate" "$here/lvremove" "$here/fakelvm-common.sh" "$tmp/bin/" ||
-    fail "cannot copy the fakes"
-chmod 0755 "$tmp/bin/lvcreate" "$tmp/bin/lvremove"
+fakes="lvcreate lvremove lvs vgs lvchange"
+mkdir "$tmp/bin" "$tmp/dev-up" "$tmp/dev-work" "$tmp/keep" "$tmp/state" ||
+    fail "cannot prepare $tmp"
+for f in $fakes fakelvm-common.sh; do
+    cp "$here/$f" "$tmp/bin/" || fail "cannot copy the fakes"
+done
+for f in $fakes; do chmod 0755 "$tmp/bin/$f"; done
 
 # /sbin may be a link to /usr/sbin (merged /usr): cover the directory it leads to, with the
 # fakes on top of its real contents, so the other programs there stay usable.
@@ -91,13 +96,16 @@ mount -t overlay fakelvm-dev \
 for sub in $kept; do
     mount --rbind "$tmp/keep/$sub" "/dev/$sub" || fail "cannot restore /dev/$sub"
 done
+# What programs keep in /run (snaphost its locks) stays in the namespace too.
+mount -t tmpfs -o mode=0755 fakelvm-run /run || fail "cannot mount a tmpfs on /run"
 # A real volume group of that name stays hidden under an empty tmpfs.
 mkdir -p "/dev/$vg" && mount -t tmpfs -o mode=0755 fakelvm-vg "/dev/$vg" ||
     fail "cannot mount a tmpfs on /dev/$vg"
 
 # Check before running anything that the command can reach only the fakes.
-cmp -s /sbin/lvcreate "$here/lvcreate" && cmp -s /sbin/lvremove "$here/lvremove" ||
-    fail "the fakes are not in place at /sbin; command not run"
+for f in $fakes; do
+    cmp -s "/sbin/$f" "$here/$f" || fail "the fakes are not in place at /sbin; command not run"
+done
 [ "$(stat -f -c %T "/dev/$vg")" = tmpfs ] && [ -z "$(ls -A "/dev/$vg")" ] ||
     fail "/dev/$vg is not an empty tmpfs; command not run"
 [ -c /dev/null ] || fail "/dev/null is not usable under the overlay"
@@ -105,6 +113,9 @@ cmp -s /sbin/lvcreate "$here/lvcreate" && cmp -s /sbin/lvremove "$here/lvremove"
 : >"$tmp/fakelvm.log"
 : >"$tmp/control"
 export FAKELVM_VG="$vg" FAKELVM_LOG="$tmp/fakelvm.log" FAKELVM_CONTROL="$tmp/control"
-export FAKELVM_TMP="$tmp" FAKELVM_INSIDE=1
-unset FAKELVM_DEV FAKELVM_LVCREATE_RC FAKELVM_LVCREATE_ERR FAKELVM_LVREMOVE_RC FAKELVM_LVREMOVE_ERR
+export FAKELVM_TMP="$tmp" FAKELVM_STATE="$tmp/state" FAKELVM_INSIDE=1
+for cmd in LVCREATE LVREMOVE LVS VGS LVCHANGE; do
+    unset "FAKELVM_${cmd}_RC" "FAKELVM_${cmd}_ERR"
+done
+unset FAKELVM_DEV FAKELVM_EXTENT FAKELVM_VG_SIZE
 exec "$@"

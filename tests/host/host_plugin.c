@@ -1,5 +1,7 @@
-/* A host written in C against include/ only: loads the library with dlopen, hands it a services
- * object of its own and drives the plug-in entry points the way a backup client does.
+/* A host written in plain C against include/ only: every public header compiles as C (with its
+ * layout checks), the dlsym forms match the declarations, and the program loads the library
+ * with dlopen, hands it a services object of its own and drives the plug-in entry points the way
+ * a backup client does.
  * Usage: host_plugin path/to/libPiSNP.so */
 #include <dlfcn.h>
 #include <stdarg.h>
@@ -7,11 +9,43 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "bkpSnapshot.h"
+#include "bkpSnapVolumeList.h"
 #include "hostTest.h"
 #include "piPlugin.h"
+#include "pisnp_export.h"
+#include "pisnp_layout.h"
+
+#define SAME_TYPE(fn, type) \
+    _Static_assert(_Generic(&fn, type : 1, default : 0), #fn " matches " #type)
+
+SAME_TYPE(piQueryApp, piQueryApp_fn);
+SAME_TYPE(piSnapshotInit, piSnapshotInit_fn);
+SAME_TYPE(piTerminate, piTerminate_fn);
+SAME_TYPE(bkpInitializeSnapshotSet, bkpInitializeSnapshotSet_fn);
+SAME_TYPE(bkpInitializeSnapshot, bkpInitializeSnapshot_fn);
+SAME_TYPE(bkpTerminateSnapshot, bkpTerminateSnapshot_fn);
+SAME_TYPE(bkpStartSnapshot, bkpStartSnapshot_fn);
+SAME_TYPE(bkpPreStartSnapshot, bkpPreStartSnapshot_fn);
+SAME_TYPE(bkpPostStartSnapshot, bkpPostStartSnapshot_fn);
+SAME_TYPE(bkpEndSnapshot, bkpEndSnapshot_fn);
+SAME_TYPE(bkpOBFGetInfo, bkpOBFGetInfo_fn);
+SAME_TYPE(bkpSnapshotStatusCallback, bkpSnapshotStatusCallback_fn);
+SAME_TYPE(bkpSnapshotGetErrorInfo, bkpSnapshotGetErrorInfo_fn);
+SAME_TYPE(bkpCancelSnapshot, bkpCancelSnapshot_fn);
+SAME_TYPE(bkpSnapshotAction, bkpSnapshotAction_fn);
 
 /* ---- the host's side ---- */
 
+/* The library sees the services object's first part only; a real host's object goes on. */
+typedef struct {
+    piHostServices_t services;
+    unsigned char hostPrivate[512];
+} HostObject;
+
+static HostObject host;
+static piHostOps_t hostOps;
+static piHostOptions_t hostOptions;
 
 static int traceCalls, misdirectedTraceCalls, messageCalls;
 static char traceLog[256 * 1024];

@@ -1,7 +1,7 @@
 #!/bin/sh
 # lvcreate failing for real: the volume group has no free extent left. The host sees return
-# code 5 from bkpStartSnapshot and message 5250 carrying lvm2's own error text; snaphost exits 8
-# with that text. Nothing is left behind.
+# code 5 from bkpStartSnapshot and message 5250 carrying lvm2's own error text; snaphost checks the
+# free space first and exits 8 before lvcreate runs. Nothing is left behind.
 set -eu
 # Put into the guest by tests/snaphost/run-vm-scenarios.sh; without it the shell stops here.
 . /usr/local/share/lvm-vm/vm-common.sh
@@ -28,11 +28,13 @@ esac
 [ "$(rc_of pi-terminate host.out)" = 0 ] || fail "piTerminate failed"
 expect_no_snapshot "after the failed lvcreate"
 
-snaphost "$VG/origin" -- sh -c 'echo ran >backup-ran' >sh.out 2>sh.err && rc=0 || rc=$?
+snaphost --trace trace "$VG/origin" -- sh -c 'echo ran >backup-ran' >sh.out 2>sh.err &&
+    rc=0 || rc=$?
 show sh.err
 [ $rc = 8 ] || fail "snaphost exited $rc, not 8"
-grep -q "creating the snapshot failed" sh.err && grep -q "insufficient free space" sh.err ||
-    fail "snaphost did not name the stage and show lvm2's text"
+grep -q "the snapshot needs 4.00 MiB .* but volume group $VG has only 0 KiB free" sh.err ||
+    fail "snaphost did not say how much room it needs and how much there is"
+! grep -q lvcreate trace || fail "snaphost let lvcreate run into the full volume group"
 [ ! -e backup-ran ] || fail "the backup command ran without a snapshot"
-ok "snaphost: exit 8, the stage and lvm2's text shown, no backup"
+ok "snaphost: exit 8 before lvcreate, with the numbers; no backup"
 expect_no_snapshot "after snaphost"

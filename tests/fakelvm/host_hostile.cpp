@@ -1,7 +1,7 @@
-/* A careless or hostile host in C against the fake volume manager: device paths that carry shell
- * syntax, and two processes that take snapshots in the same volume group in the same second.
+/* A careless or hostile host on the host kit against the fake volume manager: device paths that
+ * carry shell syntax, and two processes that take snapshots in the same volume group in the same
+ * second.
  * Usage: run-in-namespace.sh host_hostile path/to/libPiSNP.so */
-#include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -10,38 +10,28 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "bkpSnapshot.h"
-#include "hostTest.h"
-#include "piPlugin.h"
+#include <string>
 
-static piQueryApp_fn queryApp;
-static piSnapshotInit_fn snapshotInit;
-static bkpInitializeSnapshot_fn initSnapshot;
-static bkpStartSnapshot_fn startSnapshot;
-static bkpTerminateSnapshot_fn terminateSnapshot;
+#include "hostServices.h"
+#include "hostTest.h"
+#include "pluginLibrary.h"
+
+static const hostkit::EntryPoints* lib;
 
 static const char* vg;
 static char marker[512], logPath[512];
 static int messages;
 
-static void hostMessage(piHostServices_t* self, char* buf, int msgNum, ...) {
-    (void)self;
-    (void)buf;
-    messages += msgNum == 5250;
-}
-
 static int startLibrary(void) {
+    static hostkit::HostServices host("hostmessages.cat", "");
+    host.onMessage([](const hostkit::PluginMessage& m) { messages += m.number == 5250; });
     piAppInfo_t info;
     piSnapshotInitIn_t in;
     piSnapshotInitOut_t out;
     memset(&info, 0, sizeof info);
     memset(&in, 0, sizeof in);
-    hostOps.message = hostMessage;
-    host.services.ops = &hostOps;
-    host.services.options = &hostOptions;
-    strcpy(hostOptions.msgRepository, "hostmessages.cat");
-    in.hostServices = &host.services;
-    return queryApp(NULL, &info) == 0 && snapshotInit(&in, &out) == 0;
+    in.hostServices = host.services();
+    return lib->queryApp(NULL, &info) == 0 && lib->snapshotInit(&in, &out) == 0;
 }
 
 /* Initialises and starts a snapshot of source; the start's code, or -100 for a failed start-up. */
@@ -50,11 +40,11 @@ static int snapshotOf(const char* source, unsigned int* handle, bkpSnapshotStart
     bkpSnapshotInitIn_t in;
     memset(&volume, 0, sizeof volume);
     memset(&in, 0, sizeof in);
-    volume.source = (char*)source;
+    volume.source = const_cast<char*>(source);
     volume.sizeFactor1 = 10737418240ULL;
     volume.sizeFactor2 = 10;
-    int rc = initSnapshot(&volume, &in, BKP_SNAP_MODE_CREATE_AND_PREPARE, handle, 0);
-    return rc != 0 ? rc - 100 : startSnapshot(*handle, out);
+    int rc = lib->initializeSnapshot(&volume, &in, BKP_SNAP_MODE_CREATE_AND_PREPARE, handle, 0);
+    return rc != 0 ? rc - 100 : lib->startSnapshot(*handle, out);
 }
 
 static int fileHas(const char* path, const char* text) {
@@ -106,7 +96,7 @@ static void hostilePaths(void) {
     unsigned int handle = 0;
     bkpSnapshotStartOut_t out;
     CHECK(snapshotOf(source, &handle, &out) == 0);
-    CHECK(terminateSnapshot(handle) == 0);
+    CHECK(lib->terminateSnapshot(handle) == 0);
     const char* name = strrchr(out.props.devicePath, '/') + 1;
     snprintf(expected, sizeof expected,
              "lvcreate -L 1048576K -n %s -s %s\nlvremove -f /dev/%s/%s\n", name, source, group,
@@ -127,7 +117,7 @@ static int racer(const char* source, int toParent, int fromParent) {
     char go;
     if (write(toParent, "S", 1) != 1 || read(fromParent, &go, 1) != 1) return 13;
     if (rc == 0 && !fileHas(out.props.devicePath, source)) rc = 14; /* the other one has ended */
-    if (rc == 0 && (terminateSnapshot(handle) != 0 || fileHas(out.props.devicePath, NULL))) rc = 15;
+    if (rc == 0 && (lib->terminateSnapshot(handle) != 0 || fileHas(out.props.devicePath, NULL))) rc = 15;
     return rc;
 }
 
@@ -169,13 +159,13 @@ int main(int argc, char** argv) {
     }
     snprintf(marker, sizeof marker, "%s/marker", tmp);
     snprintf(logPath, sizeof logPath, "%s", getenv("FAKELVM_LOG"));
-    void* lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-    if (lib == NULL) return 2;
-    *(void**)&queryApp = dlsym(lib, "piQueryApp");
-    *(void**)&snapshotInit = dlsym(lib, "piSnapshotInit");
-    *(void**)&initSnapshot = dlsym(lib, "bkpInitializeSnapshot");
-    *(void**)&startSnapshot = dlsym(lib, "bkpStartSnapshot");
-    *(void**)&terminateSnapshot = dlsym(lib, "bkpTerminateSnapshot");
+    std::string why;
+    auto plugin = hostkit::PluginLibrary::load({argv[1]}, &why);
+    if (!plugin) {
+        fprintf(stderr, "cannot load the library:%s\n", why.c_str());
+        return 2;
+    }
+    lib = &plugin->entry();
     twoProcessesInOneSecond();
     CHECK(startLibrary());
     hostilePaths();

@@ -1,10 +1,8 @@
-/* A host written in C against include/ only that drives whole snapshots through libPiSNP.so,
- * against the fake volume manager: run it through run-in-namespace.sh, which puts the fakes at
- * /sbin and an empty tmpfs at /dev/$FAKELVM_VG.
+/* A host on the project's host kit that drives whole snapshots through libPiSNP.so, against the
+ * fake volume manager: run it through run-in-namespace.sh, which puts the fakes at /sbin and an
+ * empty tmpfs at /dev/$FAKELVM_VG.
  * Usage: run-in-namespace.sh host_road path/to/libPiSNP.so */
-#include <dlfcn.h>
 #include <pthread.h>
-#include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -13,63 +11,44 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "bkpSnapshot.h"
+#include <string>
+
+#include "hostServices.h"
 #include "hostTest.h"
-#include "piPlugin.h"
+#include "pluginLibrary.h"
 
 /* ---- the host's side ---- */
 
-
+static hostkit::HostServices* host;
 static int misdirectedTraceCalls;
 static char traceLog[512 * 1024];
 static size_t traceLen;
 static pthread_mutex_t traceMutex = PTHREAD_MUTEX_INITIALIZER;
 
-static void hostTrace(piHostServices_t* self, const char* file, int line, const char* fmt, ...) {
-    char text[4096];
-    va_list args;
-    va_start(args, fmt);
-    vsnprintf(text, sizeof text, fmt, args);
-    va_end(args);
+static void hostTrace(const char* file, int line, const std::string& text) {
     pthread_mutex_lock(&traceMutex);
-    if (self != &host.services || file == NULL || strchr(file, '/') != NULL || line <= 0)
-        ++misdirectedTraceCalls;
-    size_t n = strlen(text);
-    if (traceLen + n + 1 < sizeof traceLog) {
-        memcpy(traceLog + traceLen, text, n + 1);
-        traceLen += n;
+    if (strchr(file, '/') != NULL || line <= 0) ++misdirectedTraceCalls;
+    if (traceLen + text.size() + 1 < sizeof traceLog) {
+        memcpy(traceLog + traceLen, text.c_str(), text.size() + 1);
+        traceLen += text.size();
     }
     pthread_mutex_unlock(&traceMutex);
 }
 
-/* The last message, with its inserts as text, as a host would render them from its catalog. */
-static int messageCount, lastMsgNum;
-static char lastInserts[6][1024];
+/* The last message, as a host would render it from its catalog. */
+static int messageCount;
+static hostkit::PluginMessage last;
 
-static void hostMessage(piHostServices_t* self, char* buf, int msgNum, ...) {
-    (void)self;
-    (void)buf;
+static void hostMessage(const hostkit::PluginMessage& message) {
     ++messageCount;
-    lastMsgNum = msgNum;
-    memset(lastInserts, 0, sizeof lastInserts);
-    const char* kinds = msgNum == 5250 ? "ssdsd" : msgNum == 8103 ? "sssdsd" : "";
-    va_list args;
-    va_start(args, msgNum);
-    for (int i = 0; kinds[i] != '\0'; ++i) {
-        if (kinds[i] == 's')
-            snprintf(lastInserts[i], sizeof lastInserts[i], "%s", va_arg(args, const char*));
-        else
-            snprintf(lastInserts[i], sizeof lastInserts[i], "%d", va_arg(args, int));
-    }
-    va_end(args);
+    last = message;
 }
 
 static void clearHost(void) {
     traceLen = 0;
     traceLog[0] = '\0';
     messageCount = 0;
-    lastMsgNum = 0;
-    memset(lastInserts, 0, sizeof lastInserts);
+    last = hostkit::PluginMessage();
 }
 
 static int traced(const char* text) {
@@ -154,27 +133,7 @@ static void readText(const char* path, char* out, size_t room) {
 
 /* ---- the library's side ---- */
 
-/* The library's entry points this host calls: type, variable, symbol. */
-#define ENTRY_POINTS(X)                                                          \
-    X(piQueryApp_fn, queryApp, "piQueryApp")                                     \
-    X(piSnapshotInit_fn, snapshotInit, "piSnapshotInit")                         \
-    X(piTerminate_fn, terminate, "piTerminate")                                  \
-    X(bkpInitializeSnapshotSet_fn, initSet, "bkpInitializeSnapshotSet")          \
-    X(bkpInitializeSnapshot_fn, initSnapshot, "bkpInitializeSnapshot")           \
-    X(bkpTerminateSnapshot_fn, terminateSnapshot, "bkpTerminateSnapshot")        \
-    X(bkpStartSnapshot_fn, startSnapshot, "bkpStartSnapshot")                    \
-    X(bkpPreStartSnapshot_fn, preStart, "bkpPreStartSnapshot")                   \
-    X(bkpPostStartSnapshot_fn, postStart, "bkpPostStartSnapshot")                \
-    X(bkpEndSnapshot_fn, endSnapshot, "bkpEndSnapshot")                          \
-    X(bkpOBFGetInfo_fn, obfGetInfo, "bkpOBFGetInfo")                             \
-    X(bkpSnapshotStatusCallback_fn, statusCallback, "bkpSnapshotStatusCallback") \
-    X(bkpSnapshotGetErrorInfo_fn, getErrorInfo, "bkpSnapshotGetErrorInfo")       \
-    X(bkpCancelSnapshot_fn, cancelSnapshot, "bkpCancelSnapshot")                 \
-    X(bkpSnapshotAction_fn, snapshotAction, "bkpSnapshotAction")
-
-#define DECLARE(type, var, symbol) static type var;
-ENTRY_POINTS(DECLARE)
-#undef DECLARE
+static const hostkit::EntryPoints* lib;
 
 static char source[256], namePrefix[300];
 static bkpSnapVolumeList_t volumes;
@@ -191,8 +150,8 @@ static bkpSnapshotInitIn_t record(char* pre, char* post) {
 static unsigned int startedSnapshot(bkpSnapshotStartOut_t* out) {
     bkpSnapshotInitIn_t in = record(NULL, NULL);
     unsigned int handle = 0;
-    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE_AND_PREPARE, &handle, 0) == 0);
-    CHECK(startSnapshot(handle, out) == 0);
+    CHECK(lib->initializeSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE_AND_PREPARE, &handle, 0) == 0);
+    CHECK(lib->startSnapshot(handle, out) == 0);
     return handle;
 }
 
@@ -205,7 +164,7 @@ static void wholeRoadInOneCall(void) {
     bkpSnapshotInitIn_t in = record(pre, post);
     unsigned int handle = 0;
     clearHost();
-    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE_AND_PREPARE, &handle, 0) == 0);
+    CHECK(lib->initializeSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE_AND_PREPARE, &handle, 0) == 0);
     CHECK(handle == 2); /* the start-up provider has 1 */
     CHECK(traced("bkpInitializeSnapshot(): Entering...\n"));
     CHECK(traced("DSnapshotProvider::DSnapshotProvider(): using root bin directory: </sbin/>\n"));
@@ -213,12 +172,12 @@ static void wholeRoadInOneCall(void) {
     bkpSnapshotCmdRec_t cmd;
     memset(&cmd, 0, sizeof cmd);
     cmd.cmdRc = -5;
-    CHECK(preStart(handle, &cmd) == 0 && cmd.cmdRc == 0);
+    CHECK(lib->preStartSnapshot(handle, &cmd) == 0 && cmd.cmdRc == 0);
 
     bkpSnapshotStartOut_t out;
     memset(&out, 0xAB, sizeof out);
     int before = logLines(NULL, 0);
-    CHECK(startSnapshot(handle, &out) == 0);
+    CHECK(lib->startSnapshot(handle, &out) == 0);
     CHECK(out.reserved0[0] == 0xAB && out.reserved0[11] == 0xAB);
     CHECK(out.props.propsVersion == 1);
     CHECK(strncmp(out.props.devicePath, namePrefix, strlen(namePrefix)) == 0);
@@ -235,11 +194,11 @@ static void wholeRoadInOneCall(void) {
     CHECK(traced(expected));
 
     cmd.cmdRc = -5;
-    CHECK(postStart(handle, &cmd) == 0 && cmd.cmdRc == 0);
-    CHECK(endSnapshot(handle, 1) == 0);
+    CHECK(lib->postStartSnapshot(handle, &cmd) == 0 && cmd.cmdRc == 0);
+    CHECK(lib->endSnapshot(handle, 1) == 0);
 
     double start = now();
-    CHECK(terminateSnapshot(handle) == 0);
+    CHECK(lib->terminateSnapshot(handle) == 0);
     CHECK(now() - start >= 0.95);
     CHECK(!nodeExists(out.props.devicePath));
     logLines(last, sizeof last);
@@ -255,15 +214,15 @@ static void createThenPrepare(void) {
     bkpSnapshotInitIn_t in = record(NULL, NULL);
     in.snapParam1 = 17;
     unsigned int handle = 0;
-    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE, &handle, 0) == 0);
+    CHECK(lib->initializeSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE, &handle, 0) == 0);
     CHECK(in.snapParam2 == 17);
     unsigned int again = handle;
-    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_PREPARE, &again, 0) == 0);
+    CHECK(lib->initializeSnapshot(&volumes, &in, BKP_SNAP_MODE_PREPARE, &again, 0) == 0);
     CHECK(again == handle);
     bkpSnapshotStartOut_t out;
-    CHECK(startSnapshot(handle, &out) == 0);
+    CHECK(lib->startSnapshot(handle, &out) == 0);
     CHECK(nodeExists(out.props.devicePath));
-    CHECK(terminateSnapshot(handle) == 0);
+    CHECK(lib->terminateSnapshot(handle) == 0);
     CHECK(!nodeExists(out.props.devicePath));
 }
 
@@ -272,13 +231,13 @@ static void snapshotSets(void) {
     unsigned int set = 0;
     int before = logLines(NULL, 0);
     clearHost();
-    CHECK(initSet(NULL, &in, BKP_SNAPSET_MODE_CREATE, &set) == 0);
-    CHECK(initSet(NULL, &in, BKP_SNAPSET_MODE_PREPARE, &set) == 0);
+    CHECK(lib->initializeSnapshotSet(NULL, &in, BKP_SNAPSET_MODE_CREATE, &set) == 0);
+    CHECK(lib->initializeSnapshotSet(NULL, &in, BKP_SNAPSET_MODE_PREPARE, &set) == 0);
     CHECK(traced("bkpInitializeSnapshotSet(): Error '5' preparing snapshot\n"));
-    CHECK(initSet(NULL, &in, 3, &set) == 2);
+    CHECK(lib->initializeSnapshotSet(NULL, &in, 3, &set) == 2);
     CHECK(traced("bkpInitializeSnapshotSet(): ERROR: Invalid snap set mode '3\n"));
     /* A set creates no volume, so terminating it removes none. */
-    CHECK(terminateSnapshot(set) == 0);
+    CHECK(lib->terminateSnapshot(set) == 0);
     CHECK(logLines(NULL, 0) == before);
 }
 
@@ -288,31 +247,31 @@ static void volumeManagerFailures(void) {
     bkpSnapshotStartOut_t out;
 
     /* lvcreate fails and says why: its text reaches the host under 5250. */
-    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE_AND_PREPARE, &handle, 0) == 0);
+    CHECK(lib->initializeSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE_AND_PREPARE, &handle, 0) == 0);
     answer("FAKELVM_LVCREATE_RC=5; FAKELVM_LVCREATE_ERR='  Insufficient free space: 256 extents'");
     clearHost();
-    CHECK(startSnapshot(handle, &out) == 5);
+    CHECK(lib->startSnapshot(handle, &out) == 5);
     CHECK(!nodeExists(out.props.devicePath));
     /* Written after a failure too, so the host knows which device was meant. */
     CHECK(strncmp(out.props.devicePath, namePrefix, strlen(namePrefix)) == 0);
-    CHECK(messageCount == 1 && lastMsgNum == 5250);
-    CHECK(strcmp(lastInserts[0], "DSnapshotProvider::startSnapshot():") == 0);
-    CHECK(strcmp(lastInserts[1], "  Insufficient free space: 256 extents\n") == 0);
-    CHECK(strcmp(lastInserts[2], "5") == 0);
-    CHECK(strcmp(lastInserts[3], "lvmSnapshotOps.cpp") == 0);
-    CHECK(atoi(lastInserts[4]) > 0);
+    CHECK(messageCount == 1 && last.number == 5250 && last.known);
+    CHECK(last.where == "DSnapshotProvider::startSnapshot():");
+    CHECK(last.errorText == "  Insufficient free space: 256 extents\n");
+    CHECK(last.commandRc == 5);
+    CHECK(last.file == "lvmSnapshotOps.cpp");
+    CHECK(last.line > 0);
     CHECK(traced("DSnapshotProvider::startSnapshot(): Exiting, rc=5\n"));
 
     /* Failing silently: the same code, nothing to report. */
     answer("FAKELVM_LVCREATE_RC=3");
     clearHost();
-    CHECK(startSnapshot(handle, &out) == 5);
+    CHECK(lib->startSnapshot(handle, &out) == 5);
     CHECK(messageCount == 0);
 
     /* A snapshot that was never made is not this provider's to remove: nothing runs, 0. */
     answer("");
     clearHost();
-    CHECK(terminateSnapshot(handle) == 0);
+    CHECK(lib->terminateSnapshot(handle) == 0);
     CHECK(messageCount == 0);
     CHECK(traced("DSnapshotProvider::deleteSnapshot(): Exiting, rc = 0"));
     CHECK(!traced("lvremove"));
@@ -323,48 +282,49 @@ static void volumeManagerFailures(void) {
     clearHost();
     char expected[sizeof out.props.devicePath + 64];
     snprintf(expected, sizeof expected, "/sbin/lvremove -f %s 1>/dev/null", out.props.devicePath);
-    CHECK(terminateSnapshot(handle) == 24);
-    CHECK(messageCount == 1 && lastMsgNum == 8103);
-    CHECK(strcmp(lastInserts[0], expected) == 0);
-    CHECK(strcmp(lastInserts[1], "DSnapshotProvider::deleteSnapshot():") == 0);
-    CHECK(strcmp(lastInserts[2], "  Logical volume is in use\n") == 0);
-    CHECK(strcmp(lastInserts[3], "5") == 0);
-    CHECK(strcmp(lastInserts[4], "lvmSnapshotOps.cpp") == 0);
+    CHECK(lib->terminateSnapshot(handle) == 24);
+    CHECK(messageCount == 1 && last.number == 8103 && last.known);
+    CHECK(last.command == expected);
+    CHECK(last.where == "DSnapshotProvider::deleteSnapshot():");
+    CHECK(last.errorText == "  Logical volume is in use\n");
+    CHECK(last.commandRc == 5);
+    CHECK(last.file == "lvmSnapshotOps.cpp");
     CHECK(traced("DSnapshotProvider::deleteSnapshot(): Exiting, rc = 24"));
     CHECK(nodeExists(out.props.devicePath));
-    CHECK(endSnapshot(handle, 1) == -1);
+    CHECK(lib->endSnapshot(handle, 1) == -1);
     answer("");
     clearNodes();
 }
 
 static void hostCommands(void) {
-    bkpSnapshotInitIn_t in = record("exit 3", "exit 9");
+    char pre[] = "exit 3", post9[] = "exit 9";
+    bkpSnapshotInitIn_t in = record(pre, post9);
     unsigned int both = 0, postOnly = 0;
-    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE, &both, 0) == 0);
+    CHECK(lib->initializeSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE, &both, 0) == 0);
     bkpSnapshotCmdRec_t cmd;
     memset(&cmd, 0, sizeof cmd);
     /* cmdRc carries the command's own status; the answer says which command failed. */
-    CHECK(preStart(both, &cmd) == 3 && cmd.cmdRc == 3);
+    CHECK(lib->preStartSnapshot(both, &cmd) == 3 && cmd.cmdRc == 3);
     cmd.postNeedsPre = 1;
-    CHECK(postStart(both, &cmd) == 4 && cmd.cmdRc == 9);
-    CHECK(cancelSnapshot(both, 1) == 0);
-    CHECK(snapshotAction(both, NULL, NULL) == 0);
+    CHECK(lib->postStartSnapshot(both, &cmd) == 4 && cmd.cmdRc == 9);
+    CHECK(lib->cancelSnapshot(both, 1) == 0);
+    CHECK(lib->snapshotAction(both, NULL, NULL) == 0);
     bkpOBFInfo_t obf;
-    CHECK(obfGetInfo(both, &obf) == 0 && obf.obfVersion == 1);
+    CHECK(lib->obfGetInfo(both, &obf) == 0 && obf.obfVersion == 1);
 
     char post[1200];
     snprintf(post, sizeof post, "echo late >> %s", ranPath);
     in = record(NULL, post);
-    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE, &postOnly, 0) == 0);
+    CHECK(lib->initializeSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE, &postOnly, 0) == 0);
     remove(ranPath);
     /* Nothing to run: the answer is 0 and cmdRc stays as the host left it. */
     cmd.cmdRc = -5;
-    CHECK(preStart(postOnly, &cmd) == 0 && cmd.cmdRc == -5);
+    CHECK(lib->preStartSnapshot(postOnly, &cmd) == 0 && cmd.cmdRc == -5);
     cmd.postNeedsPre = 1;
-    CHECK(postStart(postOnly, &cmd) == 0 && cmd.cmdRc == -5);
+    CHECK(lib->postStartSnapshot(postOnly, &cmd) == 0 && cmd.cmdRc == -5);
     CHECK(access(ranPath, F_OK) != 0);
     cmd.postNeedsPre = 0;
-    CHECK(postStart(postOnly, &cmd) == 0 && cmd.cmdRc == 0);
+    CHECK(lib->postStartSnapshot(postOnly, &cmd) == 0 && cmd.cmdRc == 0);
     CHECK(access(ranPath, F_OK) == 0);
     /* Both stay registered: the library's tear-down deletes them without removing volumes. */
 }
@@ -376,12 +336,12 @@ static void unknownHandles(void) {
     bkpSnapshotStartOut_t out;
     bkpOBFInfo_t obf;
     bkpSnapshotStatus status;
-    CHECK(terminateSnapshot(unknown) == -1);
-    CHECK(startSnapshot(unknown, &out) == -1);
-    CHECK(obfGetInfo(unknown, &obf) == 102);
-    CHECK(statusCallback(unknown, &status) == -1);
-    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_PREPARE, &handle, 0) == 24);
-    CHECK(initSet(NULL, &in, BKP_SNAPSET_MODE_PREPARE, &handle) == 24);
+    CHECK(lib->terminateSnapshot(unknown) == -1);
+    CHECK(lib->startSnapshot(unknown, &out) == -1);
+    CHECK(lib->obfGetInfo(unknown, &obf) == 102);
+    CHECK(lib->statusCallback(unknown, &status) == -1);
+    CHECK(lib->initializeSnapshot(&volumes, &in, BKP_SNAP_MODE_PREPARE, &handle, 0) == 24);
+    CHECK(lib->initializeSnapshotSet(NULL, &in, BKP_SNAPSET_MODE_PREPARE, &handle) == 24);
 }
 
 /* Names that exist already are skipped, a second apart; when every name tried is taken the
@@ -393,7 +353,7 @@ static void nameRetries(void) {
     unsigned int handle = startedSnapshot(&out);
     CHECK(now() - start >= 0.95);
     CHECK(nodeExists(out.props.devicePath));
-    CHECK(terminateSnapshot(handle) == 0);
+    CHECK(lib->terminateSnapshot(handle) == 0);
     /* The occupied names are still there, so the one chosen was another. */
     CHECK(!nodeExists(out.props.devicePath));
     clearNodes();
@@ -402,12 +362,12 @@ static void nameRetries(void) {
     clearHost();
     bkpSnapshotInitIn_t in = record(NULL, NULL);
     start = now();
-    CHECK(initSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE_AND_PREPARE, &handle, 0) == 5);
+    CHECK(lib->initializeSnapshot(&volumes, &in, BKP_SNAP_MODE_CREATE_AND_PREPARE, &handle, 0) == 5);
     CHECK(now() - start >= 4.9);
     CHECK(traced("bkpInitializeSnapshot(): Error 5 preparing snapshot\n"));
     bkpSnapshotErrorInfo_t info;
     memset(&info, 0x6B, sizeof info);
-    CHECK(getErrorInfo(handle, &info) == 0);
+    CHECK(lib->getErrorInfo(handle, &info) == 0);
     CHECK(info.data[0] == 0 && info.data[sizeof info.data - 1] == 0);
     CHECK(traced("is still NULL")); /* the handle was forgotten */
     clearNodes();
@@ -425,7 +385,7 @@ static void* hostStatusThread(void* arg) {
     usleep(300 * 1000);
     bkpSnapshotStatus status;
     memset(&status, 0xEE, sizeof status);
-    callbackRc = statusCallback(callbackHandle, &status);
+    callbackRc = lib->statusCallback(callbackHandle, &status);
     memcpy(statusAfter, &status, sizeof statusAfter);
     return NULL;
 }
@@ -436,24 +396,11 @@ static void statusCallbackWhileTerminating(void) {
     pthread_t thread;
     CHECK(pthread_create(&thread, NULL, hostStatusThread, NULL) == 0);
     __atomic_store_n(&terminating, 1, __ATOMIC_RELEASE);
-    CHECK(terminateSnapshot(callbackHandle) == 0);
+    CHECK(lib->terminateSnapshot(callbackHandle) == 0);
     pthread_join(thread, NULL);
     CHECK(callbackRc == 0);
     CHECK(statusAfter[0] == 0 && statusAfter[47] == 0);
     CHECK(!nodeExists(out.props.devicePath));
-}
-
-static int loadLibrary(const char* path) {
-    void* lib = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-    if (lib == NULL) {
-        fprintf(stderr, "dlopen: %s\n", dlerror());
-        return 0;
-    }
-    int all = 1;
-#define LOAD(type, var, symbol) all = (*(void**)&(var) = dlsym(lib, symbol)) != NULL && all;
-    ENTRY_POINTS(LOAD)
-#undef LOAD
-    return all;
 }
 
 /* The fakes must be what /sbin holds here, or this program would drive the machine's volume
@@ -487,25 +434,27 @@ int main(int argc, char** argv) {
     volumes.sizeFactor1 = 10737418240ULL;
     volumes.sizeFactor2 = 10;
 
-    if (!loadLibrary(argv[1])) {
+    std::string why;
+    auto plugin = hostkit::PluginLibrary::load({argv[1]}, &why);
+    if (!plugin) {
+        fprintf(stderr, "cannot load the library:%s\n", why.c_str());
         printf("0 passed, 1 failed\n");
         return 1;
     }
-    hostOps.trace = hostTrace;
-    hostOps.message = hostMessage;
-    host.services.ops = &hostOps;
-    host.services.traceOn = 1;
-    host.services.options = &hostOptions;
-    strcpy(hostOptions.msgRepository, "arcclientV3.cat");
+    lib = &plugin->entry();
+    static hostkit::HostServices services("arcclientV3.cat", "");
+    host = &services;
+    host->onTrace(hostTrace);
+    host->onMessage(hostMessage);
 
     piAppInfo_t info;
     memset(&info, 0, sizeof info);
-    CHECK(queryApp(NULL, &info) == 0);
+    CHECK(lib->queryApp(NULL, &info) == 0);
     piSnapshotInitIn_t initIn;
     piSnapshotInitOut_t initOut;
     memset(&initIn, 0, sizeof initIn);
-    initIn.hostServices = &host.services;
-    CHECK(snapshotInit(&initIn, &initOut) == 0);
+    initIn.hostServices = host->services();
+    CHECK(lib->snapshotInit(&initIn, &initOut) == 0);
 
     wholeRoadInOneCall();
     createThenPrepare();
@@ -516,8 +465,8 @@ int main(int argc, char** argv) {
     nameRetries();
     statusCallbackWhileTerminating();
 
-    CHECK(terminate() == 0);
-    CHECK(misdirectedTraceCalls == 0);
+    CHECK(lib->terminate() == 0);
+    CHECK(misdirectedTraceCalls == 0 && hostkit::HostServices::misdirectedCalls() == 0);
     printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }
