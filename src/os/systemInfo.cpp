@@ -177,7 +177,7 @@ void pisnp::os::fillSystemInfo(dsSystemInfo_t* info) {
         info->osRelease[0] = '\0';
     char desc[kDescMax + 1];
     describeOs(desc);
-    char level[128];
+    char level[sizeof "LNX:" + kDescMax];
     std::snprintf(level, sizeof level, "LNX:%s", desc);
     copyCut(info->osLevel, level, std::strlen(level), sizeof info->osLevel - 1);
     info->machineIdRc = psGetGuid(info->machineId);

@@ -47,15 +47,20 @@ class DStringEdit {
     }
     // The kept character count where an edit can carry it forward, else -1.
     static int carriedChars(DString& s) {
-        return counts(s) ? s.buffer_->keptChars : -1;
+        // Another copy of a shared text may be counting into keptChars on its own thread.
+        return counts(s)
+                   ? std::atomic_ref<int>(s.buffer_->keptChars).load(std::memory_order_relaxed)
+                   : -1;
     }
     // After an edit that knows the text's new lengths (-1: not known).
     // The buffer when this string may append to it in place: its own, not locked, its byte
     // length kept, and room for n more bytes. Else null.
     static DSharedBuffer* appendable(DString& s, size_t n) {
         DSharedBuffer* b = s.buffer_;
-        if (b->lockCount != 0 || b->charBuf.length < 0 ||
-            refs(b).load(std::memory_order_acquire) != 1)
+        // The reference count first: only a buffer no other copy shares has lengths that no
+        // other thread may be counting.
+        if (refs(b).load(std::memory_order_acquire) != 1 || b->lockCount != 0 ||
+            b->charBuf.length < 0)
             return nullptr;
         return static_cast<size_t>(b->charBuf.length) + n < static_cast<size_t>(b->charBuf.capacity)
                    ? b

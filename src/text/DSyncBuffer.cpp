@@ -1,5 +1,7 @@
 #include "pisnp/buffers.h"
 
+#include <atomic>
+
 #include "text/textAssert.h"
 
 // Hosts built elsewhere rely on this layout.
@@ -11,9 +13,13 @@ DSyncBuffer::DSyncBuffer(int minCapacity)
     if (minCapacity > 0) charBuf.grow(minCapacity, 0);
 }
 
+// A shared buffer may be copied on one thread while another counts its characters into
+// keptChars (atomically, see DSharedBuffer.cpp), so the count is read the same way here.
 DSyncBuffer::DSyncBuffer(const DSyncBuffer& src)
     : current(kMultibyte),
-      keptChars(src.lockCount == 0 ? src.keptChars : -1),
+      keptChars(src.lockCount == 0 ? std::atomic_ref<int>(const_cast<int&>(src.keptChars))
+                                         .load(std::memory_order_relaxed)
+                                   : -1),
       lockCount(0),
       modified(1) {
     if (src.charBuf.capacity > 0) static_cast<DBuffer&>(charBuf) = src.charBuf;
