@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "diag/globalRC.h"
+#include "pisnp/globalRC.h"
 #include "nls/nlsMessageApi.h"
 
 int LogMsg(char*) {
