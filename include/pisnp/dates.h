@@ -97,8 +97,8 @@ PISNP_API int psDateFormat(nfDate* date, char* dateText, char* timeText);
 PISNP_API int psDateFormat(nfDate* date, char* dateText, char* timeText, char* dateFormat,
                            char* timeFormat);
 PISNP_API int psDateFormat(nfDate* date, wchar_t* dateText, wchar_t* timeText);
-PISNP_API int psDateFormat(nfDate* date, wchar_t* dateText, wchar_t* timeText,
-                           wchar_t* dateFormat, wchar_t* timeFormat);
+PISNP_API int psDateFormat(nfDate* date, wchar_t* dateText, wchar_t* timeText, wchar_t* dateFormat,
+                           wchar_t* timeFormat);
 PISNP_API int dateFmt(nfDate* date, char* dateText, char* timeText);
 PISNP_API int dateFmt(nfDate* date, char* dateText, char* timeText, char* dateFormat,
                       char* timeFormat);

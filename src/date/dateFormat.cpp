@@ -37,8 +37,7 @@ int psDateFormat(nfDate* date, char* dateText, char* timeText) {
     return psDateFormat(date, dateText, timeText, date_fmt_str, time_fmt_str);
 }
 
-int psDateFormat(nfDate* date, char* dateText, char* timeText, char* dateFormat,
-                 char* timeFormat) {
+int psDateFormat(nfDate* date, char* dateText, char* timeText, char* dateFormat, char* timeFormat) {
     if (date == nullptr) return 0;
     tm t = dateNFDate2Tm(date);
     if (dateText != nullptr) {
@@ -102,8 +101,8 @@ char* dateDsdateToString(dsDate_t* date, char* out) {
 
 char* dateDsdateToISO8601String(dsDate_t* date, char* out) {
     if (date == nullptr || out == nullptr) return out;
-    std::sprintf(out, "%d-%02d-%02dT%02d:%02d:%02d", date->year, date->month, date->day,
-                 date->hour, date->minute, date->second);
+    std::sprintf(out, "%d-%02d-%02dT%02d:%02d:%02d", date->year, date->month, date->day, date->hour,
+                 date->minute, date->second);
     return out;
 }
 

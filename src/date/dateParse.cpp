@@ -127,8 +127,7 @@ int strpDate(const char* text, const char* fmt, nfDate* out) {
 
     int year = num[yearPos];
     if (year < 0 || (year >= 100 && year < 1990)) return kRefused;
-    if (year < 90) year += 2000;
-    else if (year < 100) year += 1900;
+    if (year < 100) year += year < 90 ? 2000 : 1900;
     // The record's year has 16 bits; a larger one cannot be kept, so it is not a date.
     if (year > 0xFFFF) return kRefused;
     int month = num[monthPos];
@@ -228,12 +227,8 @@ int timeParse(char* text, nfDate* out) {
         return kRefused;
     }
 
-    bool afternoon = false;
-    if (twelve) {
-        if (sameText(marker, am_str)) afternoon = false;
-        else if (sameText(marker, pm_str)) afternoon = true;
-        else return kRefused;
-    }
+    bool afternoon = twelve && !sameText(marker, am_str);
+    if (afternoon && !sameText(marker, pm_str)) return kRefused;
     int hour = num[hourPos], minute = num[minutePos], second = num[secondPos];
     if (twelve ? hour < 1 || hour > 12 : hour < 0 || hour > 23) return kRefused;
     if (minute < 0 || minute > 59 || second < 0 || second > 59) return kRefused;
