@@ -34,7 +34,7 @@ inline std::string show(const nfDate& r) {
     return buf;
 }
 
-// Saves the formats and separators, and puts them back at the end of the test.
+// Saves the formats, their selectors and the separators, and puts them back at the end of the test.
 class FormatScope {
   public:
     FormatScope() { save(); }
@@ -47,6 +47,7 @@ class FormatScope {
         std::memcpy(am_, am_str, sizeof am_);
         std::memcpy(pm_, pm_str, sizeof pm_);
         dateSep_ = date_sep, timeSep_ = time_sep;
+        dateSel_ = date_fmt, timeSel_ = time_fmt;
     }
     void restore() {
         std::memcpy(date_fmt_str, date_, sizeof date_);
@@ -54,9 +55,11 @@ class FormatScope {
         std::memcpy(am_str, am_, sizeof am_);
         std::memcpy(pm_str, pm_, sizeof pm_);
         date_sep = dateSep_, time_sep = timeSep_;
+        date_fmt = dateSel_, time_fmt = timeSel_;
     }
     char date_[12], time_[12], am_[6], pm_[6];
     char dateSep_, timeSep_;
+    unsigned dateSel_, timeSel_;
 };
 
 }  // namespace date_test
