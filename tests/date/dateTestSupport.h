@@ -13,13 +13,8 @@ namespace date_test {
 
 inline nfDate make(unsigned y, unsigned m, unsigned d, unsigned hh = 0, unsigned mm = 0,
                    unsigned ss = 0) {
-    nfDate r;
+    nfDate r{{}, uint8_t(m), uint8_t(d), uint8_t(hh), uint8_t(mm), uint8_t(ss)};
     SetTwo(r.year, static_cast<uint16_t>(y));
-    r.month = static_cast<unsigned char>(m);
-    r.day = static_cast<unsigned char>(d);
-    r.hour = static_cast<unsigned char>(hh);
-    r.minute = static_cast<unsigned char>(mm);
-    r.second = static_cast<unsigned char>(ss);
     return r;
 }
 
@@ -34,32 +29,23 @@ inline std::string show(const nfDate& r) {
     return buf;
 }
 
-// Saves the formats, their selectors and the separators, and puts them back at the end of the test.
+// Puts the formats, their selectors and the separators back at the end of the test.
 class FormatScope {
-  public:
-    FormatScope() { save(); }
-    ~FormatScope() { restore(); }
+    char date_[12], time_[12], am_[6], pm_[6], dateSep_ = date_sep, timeSep_ = time_sep;
+    unsigned dateSel_ = date_fmt, timeSel_ = time_fmt;
+    template <size_t N>
+    static void copy(char (&to)[N], const char (&from)[N]) {
+        std::memcpy(to, from, N);
+    }
 
-  private:
-    void save() {
-        std::memcpy(date_, date_fmt_str, sizeof date_);
-        std::memcpy(time_, time_fmt_str, sizeof time_);
-        std::memcpy(am_, am_str, sizeof am_);
-        std::memcpy(pm_, pm_str, sizeof pm_);
-        dateSep_ = date_sep, timeSep_ = time_sep;
-        dateSel_ = date_fmt, timeSel_ = time_fmt;
+  public:
+    FormatScope() {
+        copy(date_, date_fmt_str), copy(time_, time_fmt_str), copy(am_, am_str), copy(pm_, pm_str);
     }
-    void restore() {
-        std::memcpy(date_fmt_str, date_, sizeof date_);
-        std::memcpy(time_fmt_str, time_, sizeof time_);
-        std::memcpy(am_str, am_, sizeof am_);
-        std::memcpy(pm_str, pm_, sizeof pm_);
-        date_sep = dateSep_, time_sep = timeSep_;
-        date_fmt = dateSel_, time_fmt = timeSel_;
+    ~FormatScope() {
+        copy(date_fmt_str, date_), copy(time_fmt_str, time_), copy(am_str, am_), copy(pm_str, pm_);
+        date_sep = dateSep_, time_sep = timeSep_, date_fmt = dateSel_, time_fmt = timeSel_;
     }
-    char date_[12], time_[12], am_[6], pm_[6];
-    char dateSep_, timeSep_;
-    unsigned dateSel_, timeSel_;
 };
 
 }  // namespace date_test
