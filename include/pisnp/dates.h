@@ -33,6 +33,7 @@ struct dsDate_t {
     unsigned char minute;
     unsigned char second;
 };
+PISNP_SIZE(dsDate_t, 8);  // the last byte is padding
 PISNP_AT(dsDate_t, year, 0);
 PISNP_AT(dsDate_t, month, 2);
 PISNP_AT(dsDate_t, day, 3);

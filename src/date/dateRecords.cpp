@@ -190,6 +190,7 @@ void dateSetPlusInfinite(nfDate* date) {
 // ---- Arithmetic --------------------------------------------------------------------------------
 
 int dateCmp(nfDate* a, nfDate* b) {
+    if (a == nullptr || b == nullptr) return 0;
     unsigned ya = yearOf(a), yb = yearOf(b);
     if (ya != yb) return ya > yb ? 1 : -1;
     int c = std::memcmp(&a->month, &b->month, 5);
@@ -197,6 +198,7 @@ int dateCmp(nfDate* a, nfDate* b) {
 }
 
 void dateIncr(nfDate* source, int days, nfDate* target) {
+    if (source == nullptr || target == nullptr) return;
     nfDate result = *source;
     uint32_t start = makeday(source);
     if (start == 0 || source->day == 0) {
@@ -236,6 +238,7 @@ void dateIncr(nfDate* source, int days, nfDate* target) {
 }
 
 int dateSub(nfDate* a, nfDate* b) {
+    if (a == nullptr || b == nullptr) return 0;
     uint32_t da = makeday(a), db = makeday(b);
     if (da == 0 || db == 0 || da < db) return 0;
     // Counted in an int rather than 16 bits: spans of more than 179 years stay right.

@@ -1,5 +1,5 @@
 // Date records: the arithmetic held to the standard library's calendar over random dates, the
-// special values, and the conversions between the record forms.
+// infinities, and the conversions between the record forms.
 #include <gtest/gtest.h>
 
 #include <chrono>
