@@ -198,6 +198,7 @@ int dateParse(char* text, nfDate* d) {
     unsigned m, day, y;
     if (std::sscanf(text, "%2u/%2u/%4u", &m, &day, &y) != 3 || m < 1 || m > 12 || day < 1 || day > 31)
         return -1;
+    if (y < 100) y += 2000;
     d->year[0] = static_cast<unsigned char>(y >> 8);
     d->year[1] = static_cast<unsigned char>(y & 0xff);
     d->month = static_cast<unsigned char>(m);
@@ -631,8 +632,10 @@ int wrapPlain(DLogFile& log, FILE*& in, char* path, const char* firstLine, int c
         fits = std::snprintf(save, sizeof save, "%s", name) < static_cast<int>(sizeof save);
     else
         fits = besideLog(save, path, name);
-    FILE* out = fits ? openLog(save, How::append, log.wideFile == 1) : nullptr;
-    if (out == nullptr) {
+    // Without a save name and without lines there is nothing to keep.
+    bool needed = name != nullptr || firstLine[0] != '\0';
+    FILE* out = fits && needed ? openLog(save, How::append, log.wideFile == 1) : nullptr;
+    if (out == nullptr && needed) {
         int err = fits ? errno : ENAMETOOLONG;
         log.lastErrno = static_cast<unsigned>(err);
         printErrnoMessage(1398, save, err);
@@ -642,11 +645,13 @@ int wrapPlain(DLogFile& log, FILE*& in, char* path, const char* firstLine, int c
     if (created == 0) nlprintf(1528, path);
     Copier copier{out};
     char line[kConvertLine + 1];
-    if (firstLine[0] != '\0') copier.copy(firstLine);
-    while (!copier.failed && std::fgets(line, sizeof line, in) != nullptr) copier.copy(line);
+    if (out != nullptr) {
+        if (firstLine[0] != '\0') copier.copy(firstLine);
+        while (!copier.failed && std::fgets(line, sizeof line, in) != nullptr) copier.copy(line);
+        if (!copier.failed && pisnp::sys::fflush(out) != 0) copier.failed = true, copier.err = errno;
+        closeFile(out);
+    }
     closeFile(in);
-    if (!copier.failed && pisnp::sys::fflush(out) != 0) copier.failed = true, copier.err = errno;
-    closeFile(out);
     if (copier.failed) {
         log.lastErrno = static_cast<unsigned>(copier.err);
         printErrnoMessage(1521, save, copier.err);
@@ -762,7 +767,8 @@ int DLogFile::utWrapFile(char* path, int created) {
     nextWrite = next;
     if (maxSize != stored) {
         char rest[kHeaderRoom];
-        int n = headerRest(rest, sizeof rest, maxSize);
+        // Up to the first newline: the empty line behind it may hold a line by now.
+        int n = headerRest(rest, sizeof rest, maxSize) - 1;
         std::fseek(file, kHeadLen, SEEK_SET);
         put(file, rest, static_cast<size_t>(n));
         pisnp::sys::fflush(file);
