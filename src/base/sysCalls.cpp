@@ -27,7 +27,7 @@ int realPosixSpawn(pid_t* pid, const char* path, const posix_spawn_file_actions_
 
 constexpr Table kReal = {
     realGettimeofday, ::time,         ::clock_gettime, ::sleep,  ::select,      realOpen,
-    ::close,          ::read,         ::write,         ::stat,   ::lstat,       ::unlink,
+    ::close,          ::read,         ::write,         ::pread,  ::pwrite,      ::stat,   ::lstat,       ::unlink,
     ::rename,         ::mkostemp,     realFopen,       ::fdopen, std::fwrite,   std::fflush,
     std::fclose,      realPosixSpawn, ::waitpid,       ::shmget, ::shmat,       ::shmdt,
     ::shmctl,         ::access,       ::mkdir,         ::rmdir,  realFcntlLock, ::popen,

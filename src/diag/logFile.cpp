@@ -175,7 +175,7 @@ size_t headerSize(unsigned maxSize) {
 // Reads the offset of the next line from the header at offset 0.
 bool readNextOffset(FILE* f, unsigned long* next) {
     char head[kHeadLen + 1];
-    ssize_t n = pread(fileno(f), head, kHeadLen, 0);
+    ssize_t n = pisnp::sys::pread(fileno(f), head, kHeadLen, 0);
     if (n != kHeadLen) return false;
     head[kHeadLen] = '\0';
     return std::sscanf(head, "LOGHEADERREC %lu", next) == 1;
@@ -446,10 +446,13 @@ FILE* DLogFile::openTemp(char* logName, char* outName) {
 
 // ---- Wrapping --------------------------------------------------------------------------------
 
-void DLogFile::utCheckWrap(unsigned long len) {
-    if (wrapping != 1 || file == nullptr) return;
-    if (!readNextOffset(file, &nextWrite))
-        TRACE(TR_GENERAL, "utCheckWrap: invalid header or read error (ignored)\n");
+namespace {
+
+// Wraps the log when a line of len bytes would not fit behind nextWrite.
+void wrapIfFull(DLogFile& log, unsigned long len) {
+    FILE* file = log.file;
+    unsigned long& nextWrite = log.nextWrite;
+    const unsigned maxSize = log.maxSize;
     auto end = static_cast<long long>(std::strlen(endOfDataText));
     auto cont = static_cast<long long>(std::strlen(continuedText));
     if (static_cast<long long>(nextWrite) + 1 + static_cast<long long>(len) + end >
@@ -478,6 +481,15 @@ void DLogFile::utCheckWrap(unsigned long len) {
             TRACE(TR_GENERAL, "utCheckWrap: invalid header or read error (ignored)\n");
         nextWrite = end0;
     }
+}
+
+}  // namespace
+
+void DLogFile::utCheckWrap(unsigned long len) {
+    if (wrapping != 1 || file == nullptr) return;
+    if (!readNextOffset(file, &nextWrite))
+        TRACE(TR_GENERAL, "utCheckWrap: invalid header or read error (ignored)\n");
+    wrapIfFull(*this, len);
     pisnp::sys::fflush(file);
     std::fseek(file, static_cast<long>(nextWrite), SEEK_SET);
 }
@@ -488,7 +500,7 @@ void DLogFile::utSetNextWrite() {
     if (at >= 0) nextWrite = static_cast<unsigned long>(at);
     char head[kHeadLen + 24];
     int n = std::snprintf(head, sizeof head, "LOGHEADERREC %-12lu", nextWrite);
-    pwrite(fileno(file), head, static_cast<size_t>(n), 0);
+    pisnp::sys::pwrite(fileno(file), head, static_cast<size_t>(n), 0);
     TRACE(TR_GENERAL, "utSetNextWrite(): nextWrite for END OF DATA is %d .\n",
           static_cast<int>(nextWrite));
     char marker[sizeof endOfDataText + 1];
@@ -540,7 +552,8 @@ int rebuildWrapping(DLogFile& log, FILE*& in, const char* path, unsigned long he
     if (!copier.failed) {
         char first[kHeadLen + 24];
         int fn = std::snprintf(first, sizeof first, "LOGHEADERREC %-12lu", nextOut);
-        if (pisnp::sys::fflush(tmp) != 0 || pwrite(fileno(tmp), first, static_cast<size_t>(fn), 0) != fn)
+        if (pisnp::sys::fflush(tmp) != 0 ||
+            pisnp::sys::pwrite(fileno(tmp), first, static_cast<size_t>(fn), 0) != fn)
             copier.failed = true, copier.err = errno != 0 ? errno : EIO;
     }
     if (copier.failed) {
@@ -970,35 +983,72 @@ FILE* DLogFile::utOpenOutputFile(wchar_t* path) {
 namespace logfile {
 
 void stampNow(char* date, char* time, nfDate* now) {
-    nfDate d;
-    dateLocal(&d);
+    // Lines come many to the second: each thread formats a second's stamp once. The locale's
+    // formats are chosen at start-up, before lines are written.
+    thread_local time_t second = -1;
+    thread_local nfDate d;
+    thread_local char dateText[16], timeText[16];
+    time_t t = pisnp::sys::time(nullptr);
+    if (t != second) {
+        dateLocal(&d);
+        dateText[0] = timeText[0] = '\0';
+        dateFmt(&d, dateText, timeText);
+        second = t;
+    }
     if (now != nullptr) *now = d;
-    date[0] = time[0] = '\0';
-    dateFmt(&d, date, time);
+    std::memcpy(date, dateText, sizeof dateText);
+    std::memcpy(time, timeText, sizeof timeText);
 }
 
 int writeLine(DLogFile& log, const char* line, size_t n) {
     if (log.file == nullptr) return EBADF;
-    size_t body = n;
-    if (log.wrapping == 1) {
-        log.utCheckWrap(n);
-        // A line longer than a wrapping log can hold is cut, so the log never passes its maximum.
-        size_t markers = std::strlen(endOfDataText) + 1 + std::strlen(continuedText) + 2;
-        size_t room = log.maxSize > log.nextWrite + markers ? log.maxSize - log.nextWrite - markers : 0;
-        if (body > room) body = room;
-    }
     errno = 0;
-    bool ok = body == n ? put(log.file, line, n)
-                        : put(log.file, line, body > 0 ? body - 1 : 0) && put(log.file, "\n", 1);
-    int err = ok ? 0 : (errno != 0 ? errno : EIO);
-    if (ok) {
+    if (log.wrapping != 1) {
+        if (!put(log.file, line, n)) return errno != 0 ? errno : EIO;
         pisnp::sys::fflush(log.file);
-        log.utSetNextWrite();
-    } else if (log.wrapping == 1) {
-        // Whatever part reached the file is overwritten by the next line.
-        std::fseek(log.file, static_cast<long>(log.nextWrite), SEEK_SET);
+        return 0;
     }
-    return err;
+    // The audit log's writers may be other processes: its header is the only true next offset.
+    // Every other log has one writer at a time, this process, which keeps the offset itself.
+    if (&log == &auditLogFile && !readNextOffset(log.file, &log.nextWrite))
+        TRACE(TR_GENERAL, "utCheckWrap: invalid header or read error (ignored)\n");
+    wrapIfFull(log, n);
+    // A line longer than the log can hold is cut, so the log never passes its maximum.
+    size_t end = std::strlen(endOfDataText);
+    size_t markers = end + std::strlen(continuedText) + 2;
+    size_t room = log.maxSize > log.nextWrite + markers ? log.maxSize - log.nextWrite - markers : 0;
+    size_t body = n > room ? room : n;
+    // The line and the end marker behind it in one write.
+    char stack[2048];
+    size_t total = body + end + 1;
+    char* buf = total <= sizeof stack ? stack : static_cast<char*>(ARC_MALLOC(total));
+    bool ok;
+    auto at = static_cast<off_t>(log.nextWrite);
+    int fd = fileno(log.file);
+    if (buf != nullptr) {
+        std::memcpy(buf, line, body);
+        if (body < n && body > 0) buf[body - 1] = '\n';
+        std::memcpy(buf + body, endOfDataText, end);
+        buf[body + end] = '\n';
+        ok = pisnp::sys::pwrite(fd, buf, total, at) == static_cast<ssize_t>(total);
+        if (buf != stack) ARC_FREE(buf);
+    } else {
+        char marker[sizeof endOfDataText + 1];
+        int m = std::snprintf(marker, sizeof marker, "%s\n", endOfDataText);
+        ok = (body == 0 || pisnp::sys::pwrite(fd, line, body, at) == static_cast<ssize_t>(body)) &&
+             pisnp::sys::pwrite(fd, marker, static_cast<size_t>(m), at + static_cast<off_t>(body)) == m;
+        if (ok && body < n && body > 0)
+            ok = pisnp::sys::pwrite(fd, "\n", 1, at + static_cast<off_t>(body) - 1) == 1;
+    }
+    if (!ok) return errno != 0 ? errno : EIO;
+    // Whatever part of a failed line reached the file is overwritten by the next one.
+    log.nextWrite += body;
+    char head[kHeadLen + 24];
+    int hn = std::snprintf(head, sizeof head, "LOGHEADERREC %-12lu", log.nextWrite);
+    pisnp::sys::pwrite(fd, head, static_cast<size_t>(hn), 0);
+    TRACE(TR_GENERAL, "utSetNextWrite(): nextWrite for END OF DATA is %d .\n",
+          static_cast<int>(log.nextWrite));
+    return 0;
 }
 
 }  // namespace logfile

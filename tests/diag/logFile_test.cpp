@@ -248,6 +248,11 @@ TEST_F(LogFileTest, FailedWritesLeaveTheLogAsItWas) {
                 errno = ENOSPC;
                 return 0;
             });
+        pisnp::sys::Override<decltype(pisnp::sys::Table::pwrite)> fullAt(
+            &pisnp::sys::Table::pwrite, [](int, const void*, size_t, off_t) -> ssize_t {
+                errno = ENOSPC;
+                return -1;
+            });
         std::string line = datedLine(0, "n=11");
         EXPECT_EQ(logfile::writeLine(log_, line.data(), line.size()), ENOSPC);
         close();
