@@ -10,7 +10,7 @@
 #include <string>
 
 #include "benchRatio.h"
-#include "date/dateRecords.h"
+#include "pisnp/dates.h"
 #include "pisnp/logs.h"
 #include "pisnp/messages.h"
 

@@ -46,7 +46,7 @@ cmake --build "$out/fuzz" -j "$jobs" --target fuzzers
 for f in "$out"/fuzz/fuzz/fuzz_*; do
     [ -x "$f" ] || continue
     echo "fuzzing $(basename "$f")"
-    "$f" -max_total_time="${PISNP_FUZZ_SECONDS:-20}" -print_final_stats=0 2>&1 | tail -n 2
+    "$f" -max_total_time="${PISNP_FUZZ_SECONDS:-10}" -print_final_stats=0 2>&1 | tail -n 2
 done
 
 step "benchmarks (one short run, ratios against their baselines)"

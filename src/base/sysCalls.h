@@ -8,7 +8,7 @@
 #pragma once
 
 #include <fcntl.h>
-#include <spawn.h>
+#include <signal.h>
 #include <sys/select.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
@@ -48,10 +48,11 @@ struct Table {
     int (*fflush)(FILE* stream);
     int (*fclose)(FILE* stream);
     // Processes.
-    // Starts a program without copying the caller's memory; the error of a program that
-    // cannot be run comes back as the result, as from exec.
-    int (*posix_spawn)(pid_t* pid, const char* path, const posix_spawn_file_actions_t* actions,
-                       const posix_spawnattr_t* attr, char* const argv[], char* const envp[]);
+    // Starts path with argv and the caller's environment, without copying the caller's memory,
+    // with the signals in toDefault (and every caught one) at their default and an empty signal
+    // mask. 0 with *pid set, or the errno of the fork or of the exec when the program cannot be
+    // run (no child is left then).
+    int (*spawn)(pid_t* pid, const char* path, char* const argv[], const sigset_t* toDefault);
     pid_t (*waitpid)(pid_t pid, int* status, int options);
     // System V shared memory.
     int (*shmget)(key_t key, size_t size, int flags);
@@ -133,9 +134,8 @@ inline int fflush(FILE* stream) {
 inline int fclose(FILE* stream) {
     return table.fclose(stream);
 }
-inline int posix_spawn(pid_t* pid, const char* path, const posix_spawn_file_actions_t* actions,
-                       const posix_spawnattr_t* attr, char* const argv[], char* const envp[]) {
-    return table.posix_spawn(pid, path, actions, attr, argv, envp);
+inline int spawn(pid_t* pid, const char* path, char* const argv[], const sigset_t* toDefault) {
+    return table.spawn(pid, path, argv, toDefault);
 }
 inline pid_t waitpid(pid_t pid, int* status, int options) {
     return table.waitpid(pid, status, options);

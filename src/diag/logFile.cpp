@@ -15,7 +15,7 @@
 #include <cstring>
 
 #include "base/sysCalls.h"
-#include "date/dateRecords.h"
+#include "pisnp/dates.h"
 #include "diag/buildInfo.h"
 #include "mem/checkedAlloc.h"
 #include "nls/nlsMessageApi.h"
@@ -193,37 +193,13 @@ bool isBlankLine(const char* line) {
     return line[0] == '\n' || line[0] == '\0';
 }
 
-// Until the date parser joins the date layer: the default date format only.
-int dateParse(char* text, nfDate* d) {
-    unsigned m, day, y;
-    if (std::sscanf(text, "%2u/%2u/%4u", &m, &day, &y) != 3 || m < 1 || m > 12 || day < 1 || day > 31)
-        return -1;
-    if (y < 100) y += 2000;
-    d->year[0] = static_cast<unsigned char>(y >> 8);
-    d->year[1] = static_cast<unsigned char>(y & 0xff);
-    d->month = static_cast<unsigned char>(m);
-    d->day = static_cast<unsigned char>(day);
-    d->hour = d->minute = d->second = 0;
-    return 0;
-}
-long dateSub(nfDate* a, nfDate* b) {
-    auto days = [](nfDate* x) {
-        tm t{};
-        t.tm_year = ((x->year[0] << 8) | x->year[1]) - 1900;
-        t.tm_mon = x->month - 1;
-        t.tm_mday = x->day;
-        t.tm_hour = 12;
-        return static_cast<long>(timegm(&t) / 86400);
-    };
-    return days(a) - days(b);
-}
-
 // A line written by a log starts with a date: its first ten characters parse as one.
 bool datedLine(const char* line, nfDate* date) {
     if (std::strlen(line) <= 9) return false;
     char head[11];
     std::memcpy(head, line, 10);
     head[10] = '\0';
+    *date = nfDate{};
     return dateParse(head, date) == 0;
 }
 
@@ -855,7 +831,7 @@ int DLogFile::utPruneFile(char* logName, const char* save, FILE*& f, unsigned re
     while (std::fgets(line, sizeof line, f) != nullptr) {
         ++processed;
         nfDate d;
-        if (datedLine(line, &d) && dateSub(&today, &d) < static_cast<long>(retention)) {
+        if (datedLine(line, &d) && dateSub(&today, &d) < static_cast<int>(retention)) {
             if (!putText(tmp, line)) failedText = "error writing to temp pruning file.\nerrno = %d, %s\n", failedFile = tmpName;
             break;
         }

@@ -4,12 +4,13 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <type_traits>
 
-#include "date/dateRecords.h"
-#include "diag/globalRC.h"
+#include "pisnp/dates.h"
+#include "pisnp/globalRC.h"
 #include "diag/logFile.h"
 #include "mem/checkedAlloc.h"
 #include "nls/nlsInternal.h"

@@ -1,7 +1,7 @@
 // Connects the layers below diagnostics to the trace facility, the error log and the process's
 // return code, as soon as the library is loaded.
 #include "base/report.h"
-#include "diag/globalRC.h"
+#include "pisnp/globalRC.h"
 #include "diag/messageLog.h"
 #include "diag/traceInternal.h"
 #include "pisnp/logs.h"

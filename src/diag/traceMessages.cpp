@@ -7,7 +7,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "diag/globalRC.h"
+#include "pisnp/globalRC.h"
 #include "diag/messageLog.h"
 #include "diag/traceInternal.h"
 #include "mem/checkedAlloc.h"

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "date/dateRecords.h"
+#include "pisnp/dates.h"
 #include "base/sysCalls.h"
 #include "diag/buildInfo.h"
 #include "diag/messageLog.h"

@@ -9,7 +9,7 @@
 #include <ctime>
 #include <cwchar>
 
-#include "date/dateRecords.h"
+#include "pisnp/dates.h"
 #include "base/sysCalls.h"
 #include "diag/traceInternal.h"
 #include "mem/checkedAlloc.h"

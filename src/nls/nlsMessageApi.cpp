@@ -11,7 +11,7 @@
 #include <type_traits>
 
 #include "base/report.h"
-#include "date/dateRecords.h"
+#include "pisnp/dates.h"
 #include "mem/checkedAlloc.h"
 #include "nls/nlsInternal.h"
 #include "pisnp/traceFlags.h"

@@ -1,7 +1,6 @@
 #include "pisnp/processes.h"
 
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,19 +59,10 @@ pid_t SpawnTask(const char** argv) {
     // Without a program there is nothing a child could run: report it as no child at all.
     if (argv == nullptr || argv[0] == nullptr) return -1;
     sigset_t defaults;
-    sigset_t none;
     sigemptyset(&defaults);
-    sigemptyset(&none);
     for (int sig : kResetInChild) sigaddset(&defaults, sig);
-    posix_spawnattr_t attr;
-    if (posix_spawnattr_init(&attr) != 0) return -1;
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
-    int err = pisnp::sys::posix_spawn(&pid, argv[0], nullptr, &attr, const_cast<char* const*>(argv),
-                                      environ);
-    posix_spawnattr_destroy(&attr);
+    int err = pisnp::sys::spawn(&pid, argv[0], const_cast<char* const*>(argv), &defaults);
     if (err == 0) return pid;
     // No process could be made at all.
     if (err == EAGAIN || err == ENOMEM) return -1;

@@ -6,7 +6,7 @@
 #include <ctime>
 #include <string_view>
 
-#include "date/dateRecords.h"
+#include "pisnp/dates.h"
 
 namespace lvmops {
 

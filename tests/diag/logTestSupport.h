@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "date/dateRecords.h"
+#include "pisnp/dates.h"
 #include "diag/logFile.h"
 #include "diag/traceTestSupport.h"
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "diag/globalRC.h"
+#include "pisnp/globalRC.h"
 #include "pisnp/hostAnchor.h"
 #include "support/allocTracker.h"
 #include "traceTestSupport.h"

@@ -311,6 +311,7 @@ TEST(ProjectCatalogs, GermanMessagesComeInTheLocalesCodeSet) {
     for (const Case& c : cases) {
         LocaleScope scope(c.lang);
         NLS_NEED_LOCALE(scope, c.lang);
+        NLS_NEED_CONVERTER(scope, c.lang);
         ASSERT_EQ(nls_test::start(pisnp_test::catalogDir()), 0) << c.lang;
         EXPECT_STREQ(arcLocale, "DE_DE");
         EXPECT_EQ(message(1190, "L", "T"), c.expected) << c.lang;

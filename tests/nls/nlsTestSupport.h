@@ -3,6 +3,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <iconv.h>
+#include <langinfo.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -85,6 +87,14 @@ class LocaleScope {
         arcLocale[0] = '\0';
     }
     bool available() const { return available_; }
+    // Whether the C library can convert the catalogs' UTF-8 into the locale's code set: a cross
+    // build's target library under emulation comes without the converter modules.
+    bool converts() const {
+        iconv_t cd = iconv_open(nl_langinfo(CODESET), "UTF-8");
+        if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+        iconv_close(cd);
+        return true;
+    }
 
   private:
     std::string saved_;
@@ -94,6 +104,9 @@ class LocaleScope {
 
 #define NLS_NEED_LOCALE(scope, name) \
     if (!(scope).available()) GTEST_SKIP() << "locale " << (name) << " is not installed"
+#define NLS_NEED_CONVERTER(scope, name)                                                     \
+    if (!(scope).converts())                                                                \
+    GTEST_SKIP() << "the C library has no converter from UTF-8 to the code set of " << (name)
 
 // Starts the message system on dir with captured outputs; the result of nlinit.
 inline int start(const std::string& dir, int cacheSize = 10, cliType_t type = ctCLBackup,

@@ -95,9 +95,8 @@ TEST(CmdExecute, FailuresToCaptureAndToStart) {
     }
     static std::string made;
     pisnp::sys::Override noProcess(
-        &pisnp::sys::Table::posix_spawn,
-        +[](pid_t*, const char*, const posix_spawn_file_actions_t*, const posix_spawnattr_t*,
-            char* const*, char* const*) { return EAGAIN; });
+        &pisnp::sys::Table::spawn,
+        +[](pid_t*, const char*, char* const*, const sigset_t*) { return EAGAIN; });
     pisnp::sys::Override noted(
         &pisnp::sys::Table::mkostemp, +[](char* pattern, int flags) {
             int fd = pisnp::sys::real().mkostemp(pattern, flags);

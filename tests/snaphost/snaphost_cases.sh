@@ -180,6 +180,17 @@ cannot open the trace file|--trace /nonexistent/dir/trace vg01/home -- true
 EOF
 
     reset
+    echo kept >"$work/victim"
+    ln -s "$work/victim" "$work/linked-trace"
+    ln -s "$work/never-made" "$work/dangling-trace"
+    run --trace "$work/linked-trace" vg01/home -- true
+    rc_linked=$rc
+    run --trace "$work/dangling-trace" vg01/home -- true
+    check "--trace refuses a symbolic link, dangling or not, and writes through neither" \
+        '[ $rc_linked = 2 ] && [ $rc = 2 ] && err_has "is a symbolic link" &&
+         [ "$(cat "$work/victim")" = kept ] && [ ! -e "$work/never-made" ] &&
+         [ ! -s "$FAKELVM_LOG" ]'
+    reset
     "$snaphost" -l /nonexistent/libPiSNP.so vg01/home true >"$work/out" 2>"$work/err"
     rc=$?
     check "a library that cannot be loaded: exit 3, naming the path and how to give another" \

@@ -26,6 +26,7 @@ PUBLIC = {
     "pisnp/dates.h": "date", "pisnp/timers.h": "date",
     "pisnp/messages.h": "nls", "pisnp/codesets.h": "nls",
     "pisnp/trace.h": "diag", "pisnp/traceClasses.h": "diag", "pisnp/logs.h": "diag",
+    "pisnp/globalRC.h": "diag",
     "bkpSnapVolumeList.h": "snapshot", "piPlugin.h": "snapshot", "bkpSnapshot.h": "snapshot",
     "pisnp/plugin.h": "snapshot", "pisnp/snapshotProvider.h": "snapshot",
     "pisnp/snapshotRegistry.h": "snapshot",

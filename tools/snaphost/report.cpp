@@ -32,7 +32,11 @@ bool Report::openTrace(const std::string& path, std::string* error) {
     // snaphost runs as root: a link planted where the trace goes must not redirect it.
     int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd == -1 || (trace_ = fdopen(fd, "a")) == nullptr) {
-        *error = strf("cannot open the trace file %s: %s", path.c_str(), std::strerror(errno));
+        *error = errno == ELOOP ? strf("the trace file %s is a symbolic link; snaphost does not "
+                                       "write through links",
+                                       path.c_str())
+                                : strf("cannot open the trace file %s: %s", path.c_str(),
+                                       std::strerror(errno));
         if (fd != -1) close(fd);
         return false;
     }
