@@ -46,8 +46,8 @@ class PISNP_API DLogFile {
 
     // maxSize 0: a plain log pruned to retentionDays (10000: never) when opened; pruneMode 'S'
     // keeps pruned lines in saveName. wideFile 1: the log holds wide text. Disables the log.
-    void InitializeLogFile(unsigned maxSize, char* saveName, unsigned retentionDays,
-                           char pruneMode, unsigned option5, int wideFile);
+    void InitializeLogFile(unsigned maxSize, char* saveName, unsigned retentionDays, char pruneMode,
+                           unsigned option5, int wideFile);
 
     // Opens the log at path (creating its directories), converting it to the form set up:
     // the open file, or null (messages 1190 to 1192, 1398, 1521 tell why; lastErrno keeps the

@@ -30,7 +30,8 @@ void auditFailed(int err) {
 }  // namespace
 
 DAuditLogFile::DAuditLogFile() : auditMutex(nullptr) {
-    auto* m = static_cast<pthread_mutex_t*>(arcMalloc(sizeof(pthread_mutex_t), kBlockSource, __LINE__));
+    auto* m =
+        static_cast<pthread_mutex_t*>(arcMalloc(sizeof(pthread_mutex_t), kBlockSource, __LINE__));
     int rc = m != nullptr ? arcMutexInit(m, nullptr) : ENOMEM;
     if (rc == 0) {
         auditMutex = m;
@@ -108,7 +109,8 @@ int LogAuditMsg(char* text) {
         int h = std::snprintf(head, sizeof head, "%s %s ", date, time);
         log.utCheckWrap(static_cast<size_t>(h) + tl + 1);
         errno = 0;
-        bool ok = pisnp::sys::fwrite(head, 1, static_cast<size_t>(h), log.file) == static_cast<size_t>(h) &&
+        bool ok = pisnp::sys::fwrite(head, 1, static_cast<size_t>(h), log.file) ==
+                      static_cast<size_t>(h) &&
                   pisnp::sys::fwrite(text, 1, tl, log.file) == tl &&
                   pisnp::sys::fwrite("\n", 1, 1, log.file) == 1;
         err = ok ? 0 : (errno != 0 ? errno : EIO);

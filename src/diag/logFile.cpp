@@ -184,7 +184,8 @@ bool readNextOffset(FILE* f, unsigned long* next) {
 // Offset behind the header's first line.
 bool headerLineEnd(FILE* f, unsigned long* end) {
     char line[kConvertLine + 1];
-    if (std::fseek(f, 0, SEEK_SET) != 0 || std::fgets(line, sizeof line, f) == nullptr) return false;
+    if (std::fseek(f, 0, SEEK_SET) != 0 || std::fgets(line, sizeof line, f) == nullptr)
+        return false;
     *end = std::strlen(line);
     return true;
 }
@@ -434,7 +435,10 @@ void wrapIfFull(DLogFile& log, unsigned long len) {
     if (static_cast<long long>(nextWrite) + 1 + static_cast<long long>(len) + end >
         static_cast<long long>(maxSize) - 1 - cont) {
         std::fseek(file, static_cast<long>(nextWrite), SEEK_SET);
-        putText(file, continuedText);
+        // An end found too close to the maximum (a log written by another program) gets no
+        // marker: the file stays within its maximum.
+        if (static_cast<long long>(nextWrite) + cont <= static_cast<long long>(maxSize))
+            putText(file, continuedText);
         pisnp::sys::fflush(file);
         long remaining = static_cast<long>(maxSize) - std::ftell(file);
         if (remaining == 1) {
@@ -542,8 +546,8 @@ int rebuildWrapping(DLogFile& log, FILE*& in, const char* path, unsigned long he
     }
     if (int err = replaceWithTemp(tmp, tmpName, path); err != 0) {
         log.lastErrno = static_cast<unsigned>(err);
-        TRACE(TR_GENERAL, "Couldn't copy from temp file back to <%s>. errno = %d, %s\n", path,
-              err, std::strerror(err));
+        TRACE(TR_GENERAL, "Couldn't copy from temp file back to <%s>. errno = %d, %s\n", path, err,
+              std::strerror(err));
         return -1;
     }
     log.file = openLog(path, How::update, log.wideFile == 1);
@@ -601,8 +605,8 @@ int unwrap(DLogFile& log, FILE*& in, char* path, unsigned long headerEnd, unsign
     }
     if (int err = replaceWithTemp(tmp, tmpName, path); err != 0) {
         log.lastErrno = static_cast<unsigned>(err);
-        TRACE(TR_GENERAL, "Couldn't copy from temp file back to <%s>. errno = %d, %s\n", path,
-              err, std::strerror(err));
+        TRACE(TR_GENERAL, "Couldn't copy from temp file back to <%s>. errno = %d, %s\n", path, err,
+              std::strerror(err));
         return -1;
     }
     return 0;
@@ -637,7 +641,8 @@ int wrapPlain(DLogFile& log, FILE*& in, char* path, const char* firstLine, int c
     if (out != nullptr) {
         if (firstLine[0] != '\0') copier.copy(firstLine);
         while (!copier.failed && std::fgets(line, sizeof line, in) != nullptr) copier.copy(line);
-        if (!copier.failed && pisnp::sys::fflush(out) != 0) copier.failed = true, copier.err = errno;
+        if (!copier.failed && pisnp::sys::fflush(out) != 0)
+            copier.failed = true, copier.err = errno;
         closeFile(out);
     }
     closeFile(in);
@@ -657,7 +662,8 @@ int wrapPlain(DLogFile& log, FILE*& in, char* path, const char* firstLine, int c
     }
     char header[kHeaderRoom];
     int hn = headerText(header, sizeof header, 0, log.maxSize);
-    int fn = std::snprintf(header, sizeof header, "LOGHEADERREC %-12lu", static_cast<unsigned long>(hn));
+    int fn =
+        std::snprintf(header, sizeof header, "LOGHEADERREC %-12lu", static_cast<unsigned long>(hn));
     header[fn] = ' ';
     headerRest(header + kHeadLen, sizeof header - kHeadLen, log.maxSize);
     char marker[sizeof endOfDataText + 1];
@@ -720,7 +726,8 @@ int DLogFile::utWrapFile(char* path, int created) {
     TRACE(TR_GENERAL, "utWrapFile(): got offset %d and max %d of <%s>.\n",
           static_cast<int>(storedNext), static_cast<int>(storedMax), path);
     struct stat st;
-    unsigned long fileLen = fstat(fileno(in), &st) == 0 ? static_cast<unsigned long>(st.st_size) : 0;
+    unsigned long fileLen =
+        fstat(fileno(in), &st) == 0 ? static_cast<unsigned long>(st.st_size) : 0;
     unsigned long headerEnd = std::strlen(first);
     // A stored offset outside the data cannot be trusted further than the file reaches.
     unsigned long next = static_cast<unsigned long>(storedNext);
@@ -820,8 +827,9 @@ int DLogFile::utPruneFile(char* logName, const char* save, FILE*& f, unsigned re
         closeFile(f);
         return -1;
     }
-    TRACE(TR_GENERAL, "Log file <%s> opened for pruning.\nTemporary file <%s> opened for pruning.\n",
-          logName, tmpName);
+    TRACE(TR_GENERAL,
+          "Log file <%s> opened for pruning.\nTemporary file <%s> opened for pruning.\n", logName,
+          tmpName);
     nfDate today;
     dateLocal(&today);
     char line[kPruneLine + 1];
@@ -832,7 +840,9 @@ int DLogFile::utPruneFile(char* logName, const char* save, FILE*& f, unsigned re
         ++processed;
         nfDate d;
         if (datedLine(line, &d) && dateSub(&today, &d) < static_cast<int>(retention)) {
-            if (!putText(tmp, line)) failedText = "error writing to temp pruning file.\nerrno = %d, %s\n", failedFile = tmpName;
+            if (!putText(tmp, line))
+                failedText = "error writing to temp pruning file.\nerrno = %d, %s\n",
+                failedFile = tmpName;
             break;
         }
         ++pruned;
@@ -1012,7 +1022,8 @@ int writeLine(DLogFile& log, const char* line, size_t n) {
         char marker[sizeof endOfDataText + 1];
         int m = std::snprintf(marker, sizeof marker, "%s\n", endOfDataText);
         ok = (body == 0 || pisnp::sys::pwrite(fd, line, body, at) == static_cast<ssize_t>(body)) &&
-             pisnp::sys::pwrite(fd, marker, static_cast<size_t>(m), at + static_cast<off_t>(body)) == m;
+             pisnp::sys::pwrite(fd, marker, static_cast<size_t>(m),
+                                at + static_cast<off_t>(body)) == m;
         if (ok && body < n && body > 0)
             ok = pisnp::sys::pwrite(fd, "\n", 1, at + static_cast<off_t>(body) - 1) == 1;
     }

@@ -39,7 +39,8 @@ constexpr char kBlockSource[] = "amsglog.cpp";
 class LineBuffer {
   public:
     explicit LineBuffer(size_t n)
-        : data_(n < sizeof stack_ ? stack_ : static_cast<char*>(arcMalloc(n + 1, kBlockSource, __LINE__))) {}
+        : data_(n < sizeof stack_ ? stack_
+                                  : static_cast<char*>(arcMalloc(n + 1, kBlockSource, __LINE__))) {}
     ~LineBuffer() {
         if (data_ != nullptr && data_ != stack_) arcFree(data_, kBlockSource, __LINE__);
     }
@@ -137,7 +138,8 @@ int logFormatted(Char*& out, int msgNum, va_list args, bool stamp) {
             }
         } else {
             size_t room = len + 33;
-            auto* s = static_cast<wchar_t*>(arcMalloc(room * sizeof(wchar_t), kBlockSource, __LINE__));
+            auto* s =
+                static_cast<wchar_t*>(arcMalloc(room * sizeof(wchar_t), kBlockSource, __LINE__));
             if (s != nullptr) {
                 wchar_t wd[16], wt[16];
                 std::mbstowcs(wd, date, 16);
@@ -157,7 +159,8 @@ int logFormatted(Char*& out, int msgNum, va_list args, bool stamp) {
 
 int LogMsg(char* text) {
     if (text == nullptr) return PISNP_RC_INVALID_ARG;
-    if (errorLogFile.loggingEnabled != 1) return 0;
+    // Logging switched on (SetMsgLoggingMode) before the log was opened has nowhere to go.
+    if (errorLogFile.loggingEnabled != 1 || errorLogFile.file == nullptr) return 0;
     if (nls_mutex == nullptr) return PISNP_RC_INVALID_ARG;
     NlsLock lock;
     if (!lock.held()) return PISNP_RC_INVALID_ARG;

@@ -268,13 +268,12 @@ TEST_F(LogFileTest, OpeningLeaksNothingWhenMemoryRunsOut) {
     ASSERT_NE(open(4096), nullptr);
     fill(1, 50);
     close();
-    pisnp_test::sweepAllocationFailures(
-        [&] { return open(2048) != nullptr; },
-        [&](bool, bool, pisnp_test::AllocTracker& t) {
-            close();
-            EXPECT_EQ(t.live(), 0u);
-            EXPECT_LE(content().size(), 4096u);
-        });
+    pisnp_test::sweepAllocationFailures([&] { return open(2048) != nullptr; },
+                                        [&](bool, bool, pisnp_test::AllocTracker& t) {
+                                            close();
+                                            EXPECT_EQ(t.live(), 0u);
+                                            EXPECT_LE(content().size(), 4096u);
+                                        });
 }
 
 }  // namespace
