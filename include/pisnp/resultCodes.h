@@ -70,6 +70,8 @@
 #define PISNP_RC_VALUE_OVERFLOW 434
 /* The message system cannot start (no catalog). */
 #define PISNP_RC_MSG_SYS_START_FAILED 610
+/* A line could not be written to the error log. */
+#define PISNP_RC_LOG_WRITE_FAILED 621
 /* A read or write on a descriptor that cannot seek (a pipe, a socket). */
 #define PISNP_RC_ILLEGAL_SEEK 815
 /* A read or write on a connection the other side aborted. */

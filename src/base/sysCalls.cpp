@@ -82,7 +82,7 @@ int realSpawn(pid_t* pid, const char* path, char* const argv[], const sigset_t* 
 
 constexpr Table kReal = {
     realGettimeofday, ::time,         ::clock_gettime, ::sleep,  ::select,      realOpen,
-    ::close,          ::read,         ::write,         ::stat,   ::lstat,       ::unlink,
+    ::close,          ::read,         ::write,         ::pread,  ::pwrite,      ::stat,   ::lstat,       ::unlink,
     ::rename,         ::mkostemp,     realFopen,       ::fdopen, std::fwrite,   std::fflush,
     std::fclose,      realSpawn, ::waitpid,       ::shmget, ::shmat,       ::shmdt,
     ::shmctl,         ::access,       ::mkdir,         ::rmdir,  realFcntlLock, ::popen,

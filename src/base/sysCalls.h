@@ -34,6 +34,8 @@ struct Table {
     int (*close)(int fd);
     ssize_t (*read)(int fd, void* buf, size_t len);
     ssize_t (*write)(int fd, const void* buf, size_t len);
+    ssize_t (*pread)(int fd, void* buf, size_t len, off_t offset);
+    ssize_t (*pwrite)(int fd, const void* buf, size_t len, off_t offset);
     int (*stat)(const char* path, struct stat* out);
     int (*lstat)(const char* path, struct stat* out);
     int (*unlink)(const char* path);
@@ -95,6 +97,12 @@ inline ssize_t read(int fd, void* buf, size_t len) {
 }
 inline ssize_t write(int fd, const void* buf, size_t len) {
     return table.write(fd, buf, len);
+}
+inline ssize_t pread(int fd, void* buf, size_t len, off_t offset) {
+    return table.pread(fd, buf, len, offset);
+}
+inline ssize_t pwrite(int fd, const void* buf, size_t len, off_t offset) {
+    return table.pwrite(fd, buf, len, offset);
 }
 inline int stat(const char* path, struct stat* out) {
     return table.stat(path, out);

@@ -1,12 +1,8 @@
-// Numbered messages that are logged by their severity.
+// What the diagnostics layer's hooks use of the message logging.
 #pragma once
-
-#include <cstdarg>
 
 #include "pisnp/logs.h"
 
-// Compose message msgNum into a new text in out (owned by the caller) and log it when its
-// severity calls for it. nlLogvsprintf returns the length (0 when there is no text),
-// nlLogMessage returns out.
-int nlLogvsprintf(char*& out, int msgNum, va_list args);
-char* nlLogMessage(char*& out, int msgNum, ...);
+// A message text for the schedule log, while the process runs in schedule mode and the schedule
+// log is on; always 0.
+int scheduleLine(char* text);

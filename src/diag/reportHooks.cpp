@@ -2,6 +2,7 @@
 // return code, as soon as the library is loaded.
 #include "base/report.h"
 #include "pisnp/globalRC.h"
+#include "diag/messageLog.h"
 #include "diag/traceInternal.h"
 #include "pisnp/logs.h"
 
@@ -16,8 +17,7 @@ int traceLine(const char* file, unsigned line, const char* fmt, va_list args) {
 }
 
 [[maybe_unused]] const bool gInstalled = [] {
-    // No schedule log exists yet to take the message system's schedule lines.
-    pisnp::report::install({traceLine, trace_detail::vlogDiag, LogMsg, messageIssued, nullptr,
+    pisnp::report::install({traceLine, trace_detail::vlogDiag, LogMsg, messageIssued, scheduleLine,
                             trace_detail::vNlsPrintf, trace_detail::vNlsLogPrintf});
     return true;
 }();
