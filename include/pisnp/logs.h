@@ -156,6 +156,10 @@ PISNP_API int nlLogvsprintf(char*& out, int msgNum, va_list args);
 PISNP_API int nlLogvsprintf(wchar_t*& out, int msgNum, va_list args);
 PISNP_API char* nlLogMessage(char*& out, int msgNum, ...);
 PISNP_API wchar_t* nlLogMessage(wchar_t*& out, int msgNum, ...);
+// Raises the return code by msgNum; when enabled, composes and logs it as nlLogvsprintf does and
+// hands the text to psLogMsg (pisnp/messages.h: severity 7 goes to the system log). 0, or -1
+// when not enabled or there is no text.
+PISNP_API int psLogNlsMsg(int msgNum, short sev, int enabled, ...);
 
 // A schedule-log text: a text that ends a line ends it; the next one starts a new stamped line.
 // Always 0.

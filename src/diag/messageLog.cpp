@@ -229,6 +229,20 @@ wchar_t* nlLogMessage(wchar_t*& out, int msgNum, ...) {
     return out;
 }
 
+int psLogNlsMsg(int msgNum, short sev, int enabled, ...) {
+    if (gRC != nullptr) gRC->set(msgNum);
+    if (enabled == 0) return -1;
+    char* text = nullptr;
+    va_list args;
+    va_start(args, enabled);
+    nlLogvsprintf(text, msgNum, args);
+    va_end(args);
+    if (text == nullptr) return -1;
+    psLogMsg(sev, text, enabled);
+    ARC_FREE(text);
+    return 0;
+}
+
 // ---- The schedule log ----------------------------------------------------------------------
 
 int LogSchedMsg(char* text) {

@@ -11,6 +11,7 @@
 #include "diag/logTestSupport.h"
 #include "mem/checkedAlloc.h"
 #include "nls/nlsInternal.h"
+#include "pisnp/globalRC.h"
 #include "support/allocTracker.h"
 #include "support/fakeClock.h"
 
@@ -80,6 +81,16 @@ TEST_F(MessageLogTest, OnlyWarningsAndWorseAreLogged) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(unstamped(lines[0]) + "\n", out);
     arcFree(out, __FILE_NAME__, __LINE__);
+
+    // The system-log route raises the code even when it is off, and logs as the others do.
+    GlobalRC rc;
+    gRC = &rc;
+    EXPECT_EQ(psLogNlsMsg(1190, 1, 0, name, name), -1);
+    EXPECT_EQ(rc.get(), 8);
+    EXPECT_EQ(psLogNlsMsg(1190, 1, 1, name, name), 0);
+    EXPECT_EQ(splitLines(readFile(path)).size(), 2u);
+    EXPECT_EQ(psLogNlsMsg(4711, 1, 1), -1) << "no such message";
+    gRC = nullptr;
 }
 
 TEST_F(MessageLogTest, ScheduleTextsMakeOneStampedLinePerLine) {
