@@ -84,8 +84,12 @@ int psFileLock::createLockFile(char* name, unsigned int mode) {
         return fail("(%s): lstat(%s) failed with errno: %d (%s)\n", kName, name);
     }
 
+    int newFd =
+        isNew != 0 ? pisnp::sys::open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666) : -1;
+    // Another process may make the file between the look and the creation: then it is theirs,
+    // and the same lock file for both of us.
+    if (isNew != 0 && newFd < 0 && errno == EEXIST) isNew = 0;
     if (isNew != 0) {
-        int newFd = pisnp::sys::open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (newFd < 0) return fail("(%s): open(%s) failed with errno: %d (%s)\n", kName, name);
         if (mode != 0 && fchmod(newFd, mode) != 0) {
             int err = errno;

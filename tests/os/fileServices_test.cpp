@@ -294,6 +294,19 @@ TEST_F(FileTest, ALockFileHasOneHolderAtATime) {
     EXPECT_EQ(held.created, 1);
     struct stat st;
     EXPECT_TRUE(stat(name.c_str(), &st) == 0 && (st.st_mode & 0777) == 0600);
+    {
+        // Made by another process between the look and the creation: the same lock file.
+        // (Before the lock is taken: closing another descriptor of the file would drop it.)
+        pisnp::sys::Override late(
+            &pisnp::sys::Table::lstat, +[](const char*, struct stat*) {
+                errno = ENOENT;
+                return -1;
+            });
+        class psFileLock raced;
+        EXPECT_EQ(raced.createLockFile(name.data(), 0), 1);
+        EXPECT_EQ(raced.created, 0);
+    }
+
     ASSERT_EQ(held.lockExclusive(1), 1);
     EXPECT_EQ(held.isLocked(), 0) << "our own lock does not count";
 
