@@ -85,6 +85,16 @@ class CodesLock {
     bool held_;
 };
 
+// One code read under the mutex, which is returned even when the mutex failed.
+int readCode(GlobalRC* self, int GlobalRC::*field, const char* name, const char* label) {
+    TRACE(TR_EXTRC_DETAIL, "GlobalrC::%s() entry.\n", name);
+    CodesLock lock(self);
+    int value = self->*field;
+    TRACE(TR_EXTRC_DETAIL, "%s = %d.\n", label, value);
+    TRACE(TR_EXTRC_DETAIL, "GlobalrC::%s() exit.\n", name);
+    return value;
+}
+
 }  // namespace
 
 GlobalRC* GlobalRC::Instance() {
@@ -133,30 +143,15 @@ int GlobalRC::set(int msgNum) {
 }
 
 int GlobalRC::get() {
-    TRACE(TR_EXTRC_DETAIL, "GlobalrC::get() entry.\n");
-    CodesLock lock(this);
-    int value = rc;
-    TRACE(TR_EXTRC_DETAIL, "rc = %d.\n", value);
-    TRACE(TR_EXTRC_DETAIL, "GlobalrC::get() exit.\n");
-    return value;
+    return readCode(this, &GlobalRC::rc, "get", "rc");
 }
 
 int GlobalRC::getMacroMax() {
-    TRACE(TR_EXTRC_DETAIL, "GlobalrC::getMacroMax() entry.\n");
-    CodesLock lock(this);
-    int value = rcMacroMax;
-    TRACE(TR_EXTRC_DETAIL, "rcMacroMax = %d.\n", value);
-    TRACE(TR_EXTRC_DETAIL, "GlobalrC::getMacroMax() exit.\n");
-    return value;
+    return readCode(this, &GlobalRC::rcMacroMax, "getMacroMax", "rcMacroMax");
 }
 
 int GlobalRC::getMax() {
-    TRACE(TR_EXTRC_DETAIL, "GlobalrC::getMax() entry.\n");
-    CodesLock lock(this);
-    int value = rcMax;
-    TRACE(TR_EXTRC_DETAIL, "rcMax = %d.\n", value);
-    TRACE(TR_EXTRC_DETAIL, "GlobalrC::getMax() exit.\n");
-    return value;
+    return readCode(this, &GlobalRC::rcMax, "getMax", "rcMax");
 }
 
 int GlobalRC::clearRC() {

@@ -308,6 +308,27 @@ int replaceWithTemp(FILE*& tmp, const char* tmpName, const char* log) {
     return err;
 }
 
+// The end of a conversion through the temporary file: a copy that failed is reported and its
+// file removed; a whole one replaces the log. 0 or -1.
+int finishTemp(DLogFile& log, FILE*& tmp, const char* tmpName, const char* path,
+               const Copier& copier) {
+    if (copier.failed) {
+        log.lastErrno = static_cast<unsigned>(copier.err);
+        printErrnoMessage(1521, tmpName, copier.err);
+        traceErrno("error writing to temp file.\nerrno = %d, %s\n", copier.err);
+        closeFile(tmp);
+        pisnp::sys::unlink(tmpName);
+        return -1;
+    }
+    if (int err = replaceWithTemp(tmp, tmpName, path); err != 0) {
+        log.lastErrno = static_cast<unsigned>(err);
+        TRACE(TR_GENERAL, "Couldn't copy from temp file back to <%s>. errno = %d, %s\n", path, err,
+              std::strerror(err));
+        return -1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 // ---- The object ----------------------------------------------------------------------------
@@ -536,20 +557,7 @@ int rebuildWrapping(DLogFile& log, FILE*& in, const char* path, unsigned long he
             pisnp::sys::pwrite(fileno(tmp), first, static_cast<size_t>(fn), 0) != fn)
             copier.failed = true, copier.err = errno != 0 ? errno : EIO;
     }
-    if (copier.failed) {
-        log.lastErrno = static_cast<unsigned>(copier.err);
-        printErrnoMessage(1521, tmpName, copier.err);
-        traceErrno("error writing to temp file.\nerrno = %d, %s\n", copier.err);
-        closeFile(tmp);
-        pisnp::sys::unlink(tmpName);
-        return -1;
-    }
-    if (int err = replaceWithTemp(tmp, tmpName, path); err != 0) {
-        log.lastErrno = static_cast<unsigned>(err);
-        TRACE(TR_GENERAL, "Couldn't copy from temp file back to <%s>. errno = %d, %s\n", path, err,
-              std::strerror(err));
-        return -1;
-    }
+    if (finishTemp(log, tmp, tmpName, path, copier) != 0) return -1;
     log.file = openLog(path, How::update, log.wideFile == 1);
     if (log.file == nullptr) {
         log.lastErrno = static_cast<unsigned>(errno);
@@ -595,20 +603,7 @@ int unwrap(DLogFile& log, FILE*& in, char* path, unsigned long headerEnd, unsign
         if (!markerLine(l, endOfDataText)) copier.copy(l);
     });
     closeFile(in);
-    if (copier.failed) {
-        log.lastErrno = static_cast<unsigned>(copier.err);
-        printErrnoMessage(1521, tmpName, copier.err);
-        traceErrno("error writing to temp file.\nerrno = %d, %s\n", copier.err);
-        closeFile(tmp);
-        pisnp::sys::unlink(tmpName);
-        return -1;
-    }
-    if (int err = replaceWithTemp(tmp, tmpName, path); err != 0) {
-        log.lastErrno = static_cast<unsigned>(err);
-        TRACE(TR_GENERAL, "Couldn't copy from temp file back to <%s>. errno = %d, %s\n", path, err,
-              std::strerror(err));
-        return -1;
-    }
+    if (finishTemp(log, tmp, tmpName, path, copier) != 0) return -1;
     return 0;
 }
 
