@@ -30,10 +30,12 @@ PISNP_API int psSwitchUserCmdExecute(char* command, char* user, unsigned int id,
 PISNP_API int psCmdExecuteAsUser(char*, char*, char*, char*, char**);
 
 // Child processes: starting one, reaping finished ones, and reporting how one ended.
-// Forks; the child restores the default action of the signals the library may have changed,
-// clears its signal mask and runs argv[0] with argv. Returns the child's process ID, or -1 when
-// no child could be created. When the program cannot be run the child exits with 104 (not
-// found), 106 (no access) or 115 (anything else).
+// Starts a child without copying the caller's memory; it restores the default action of the
+// signals the library may have changed (and of every caught one), clears its signal mask and
+// runs argv[0] with argv. Returns the child's process ID, or -1 when no child could be created.
+// When the program cannot be run, the caller logs why and the child it returns exits at once
+// with 104 (not found), 106 (no access) or 115 (anything else), so that a wait sees what it
+// would see of a failed exec.
 PISNP_API pid_t SpawnTask(const char** argv);
 
 // Reports a wait status: a normal exit is traced, a signal or a stop goes to the diagnostic
