@@ -308,6 +308,30 @@ int replaceWithTemp(FILE*& tmp, const char* tmpName, const char* log) {
     return err;
 }
 
+// The temporary file of a conversion, or null after reporting why there is none.
+FILE* openTempReported(DLogFile& log, const char* path, char* tmpName) {
+    FILE* tmp = log.openTemp(const_cast<char*>(path), tmpName);
+    if (tmp == nullptr) {
+        log.lastErrno = static_cast<unsigned>(errno);
+        printErrnoMessage(1398, tmpName, errno);
+    }
+    return tmp;
+}
+
+// The rebuilt wrapping log, opened for update at its next offset. 0 or -1.
+int reopenAt(DLogFile& log, const char* path, unsigned long at) {
+    log.file = openLog(path, How::update, log.wideFile == 1);
+    if (log.file == nullptr) {
+        log.lastErrno = static_cast<unsigned>(errno);
+        printErrnoMessage(1398, path, errno);
+        return -1;
+    }
+    log.nextWrite = at;
+    std::fseek(log.file, static_cast<long>(at), SEEK_SET);
+    log.SetCloseOnExec(log.file);
+    return 0;
+}
+
 // The end of a conversion through the temporary file: a copy that failed is reported and its
 // file removed; a whole one replaces the log. 0 or -1.
 int finishTemp(DLogFile& log, FILE*& tmp, const char* tmpName, const char* path,
@@ -524,12 +548,8 @@ int rebuildWrapping(DLogFile& log, FILE*& in, const char* path, unsigned long he
                             [&](const char* l) { total += std::strlen(l); }))
         return -1;
     char tmpName[sizeof log.fileName];
-    FILE* tmp = log.openTemp(const_cast<char*>(path), tmpName);
-    if (tmp == nullptr) {
-        log.lastErrno = static_cast<unsigned>(errno);
-        printErrnoMessage(1398, tmpName, errno);
-        return -1;
-    }
+    FILE* tmp = openTempReported(log, path, tmpName);
+    if (tmp == nullptr) return -1;
     char header[kHeaderRoom];
     int hn = headerText(header, sizeof header, 0, log.maxSize);
     Copier copier{tmp};
@@ -558,16 +578,7 @@ int rebuildWrapping(DLogFile& log, FILE*& in, const char* path, unsigned long he
             copier.failed = true, copier.err = errno != 0 ? errno : EIO;
     }
     if (finishTemp(log, tmp, tmpName, path, copier) != 0) return -1;
-    log.file = openLog(path, How::update, log.wideFile == 1);
-    if (log.file == nullptr) {
-        log.lastErrno = static_cast<unsigned>(errno);
-        printErrnoMessage(1398, path, errno);
-        return -1;
-    }
-    log.nextWrite = nextOut;
-    std::fseek(log.file, static_cast<long>(nextOut), SEEK_SET);
-    log.SetCloseOnExec(log.file);
-    return 0;
+    return reopenAt(log, path, nextOut);
 }
 
 // Opens the log for appending, unbuffered: the last step of every conversion to plain form.
@@ -591,10 +602,8 @@ int reopenPlain(DLogFile& log, const char* path) {
 int unwrap(DLogFile& log, FILE*& in, char* path, unsigned long headerEnd, unsigned long next,
            bool full) {
     char tmpName[sizeof log.fileName];
-    FILE* tmp = log.openTemp(path, tmpName);
+    FILE* tmp = openTempReported(log, path, tmpName);
     if (tmp == nullptr) {
-        log.lastErrno = static_cast<unsigned>(errno);
-        printErrnoMessage(1398, tmpName, errno);
         closeFile(in);
         return -1;
     }
@@ -649,12 +658,8 @@ int wrapPlain(DLogFile& log, FILE*& in, char* path, const char* firstLine, int c
     }
     // An empty wrapping log: rebuilt from an empty line set.
     char tmpName[sizeof log.fileName];
-    FILE* tmp = log.openTemp(path, tmpName);
-    if (tmp == nullptr) {
-        log.lastErrno = static_cast<unsigned>(errno);
-        printErrnoMessage(1398, tmpName, errno);
-        return -1;
-    }
+    FILE* tmp = openTempReported(log, path, tmpName);
+    if (tmp == nullptr) return -1;
     char header[kHeaderRoom];
     int hn = headerText(header, sizeof header, 0, log.maxSize);
     int fn =
@@ -679,16 +684,7 @@ int wrapPlain(DLogFile& log, FILE*& in, char* path, const char* firstLine, int c
         printErrnoMessage(1398, path, err);
         return -1;
     }
-    log.file = openLog(path, How::update, log.wideFile == 1);
-    if (log.file == nullptr) {
-        log.lastErrno = static_cast<unsigned>(errno);
-        printErrnoMessage(1398, path, errno);
-        return -1;
-    }
-    log.nextWrite = static_cast<unsigned long>(hn);
-    std::fseek(log.file, hn, SEEK_SET);
-    log.SetCloseOnExec(log.file);
-    return 0;
+    return reopenAt(log, path, static_cast<unsigned long>(hn));
 }
 
 }  // namespace
