@@ -21,6 +21,11 @@
 // - Every file the logs open or create is opened without following a symbolic link, and the
 //   temporary file is created only as a new file (a stale one of its name is removed first). A
 //   log path that is a symbolic link is never opened: the link is deleted and the log stays off.
+// - LogAuditMsg never writes into the caller's text (its trailing newline is left out of the
+//   line, not removed from the text).
+// - A wrapping maximum below 512 bytes is taken as 512; a line longer than a wrapping log can
+//   hold is cut to fit; a plain log that becomes a wrapping one without a save name keeps its
+//   lines in "<log>.save".
 #pragma once
 
 #include <pthread.h>
