@@ -16,6 +16,7 @@
 #include "nls/nlsInternal.h"
 #include "nls/nlsMessageApi.h"
 #include "pisnp/resultCodes.h"
+#include "pisnp/strings.h"
 #include "pisnp/trace.h"
 
 // In this order: constructed at load, destroyed in reverse at exit.
@@ -76,20 +77,6 @@ int writeStamped(DLogFile& log, const char* text, bool stamp, bool withNewline, 
     if (addNewline) p[head + tl] = '\n';
     if (written != nullptr) *written = head + tl;
     return logfile::writeLine(log, p, n);
-}
-
-// Wide text in the local code set, in a new block (null without memory).
-char* narrowCopy(const wchar_t* text) {
-    std::mbstate_t state{};
-    const wchar_t* src = text;
-    size_t n = std::wcsrtombs(nullptr, &src, 0, &state);
-    if (n == static_cast<size_t>(-1)) return nullptr;
-    auto* out = static_cast<char*>(arcMalloc(n + 1, kBlockSource, __LINE__));
-    if (out == nullptr) return nullptr;
-    state = {};
-    src = text;
-    std::wcsrtombs(out, &src, n + 1, &state);
-    return out;
 }
 
 // The error log's time of its last line while it is open, else now.
@@ -175,7 +162,7 @@ int LogMsg(char* text) {
 
 int LogMsg(wchar_t* text) {
     if (text == nullptr) return PISNP_RC_INVALID_ARG;
-    char* narrow = narrowCopy(text);
+    char* narrow = StrDup(static_cast<char*>(nullptr), text);
     if (narrow == nullptr) return PISNP_RC_NO_MEMORY;
     int rc = LogMsg(narrow);
     arcFree(narrow, kBlockSource, __LINE__);
